@@ -1,0 +1,26 @@
+#include <QApplication>
+
+#include "app/Application.h"
+#include "platform/Guard.h"
+#include "ui/Vlm_main.h"
+
+int main(int argc, char** argv)
+{
+    // The panel takes no notice of its command line: Qt sees only the
+    // program name, so no option can change what it does.
+    int QtArgc = 1;
+    char* QtArgv[] = {argc > 0 ? argv[0] : const_cast<char*>("velmor"), nullptr};
+    QApplication App(QtArgc, QtArgv);
+
+    Application::Initialize();
+    Application::SetTitle(QStringLiteral("Velmor"));
+
+    TMainForm* MainForm = nullptr;
+    Guarded([&] { MainForm = new TMainForm(); });
+    if (MainForm) {
+        MainForm->show();
+        App.exec();
+        delete MainForm;
+    }
+    return 0;
+}

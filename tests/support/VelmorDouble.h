@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A scriptable test double of the device library, linked in place of
+// libvelmor.so. It records every VLM_ call with its arguments in order,
+// returns scripted values and fails chosen calls with chosen texts.
+namespace VelmorDouble {
+
+struct Call {
+    std::string Name;            // "VLM_SetLim"
+    std::vector<int32_t> Args;   // arguments passed by value, in order
+    std::string Str() const;     // "VLM_SetLim(0,1,0)"
+};
+
+// Back to the initial state: no calls recorded, open succeeds, the device
+// text is "Test double", every read gives 0, nothing fails.
+void Reset();
+
+const std::vector<Call>& Calls();
+// Every recorded call as Call::Str(), in order.
+std::vector<std::string> Log();
+// Only the calls with this name.
+std::vector<Call> CallsOf(const std::string& Name);
+void ClearCalls();
+
+void SetOpenResult(bool Ok);
+void SetInfoText(const char* Text);       // nullptr: the text pointer is left untouched
+void SetInfoResult(bool Ok);
+
+// Reads: Fixed is returned once the queue of that read is empty.
+void SetRead(const std::string& Name, int32_t Value);
+void QueueRead(const std::string& Name, int32_t Value);
+
+// Makes calls of Name fail with Text (nullptr gives a null error text).
+// Times < 0: from now on; otherwise for the next Times calls.
+void Fail(const std::string& Name, const char* Text, int Times = 1);
+// Makes the N-th call from now on (0 = the very next call) fail, whatever it is.
+void FailCallAt(int N, const char* Text);
+// Every call fails from now on (a lost link), until Restore().
+void FailAll(const char* Text);
+void Restore();
+
+} // namespace VelmorDouble

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <cstdint>
+
+#include "ui_Vlm_main.h"
+
+class QCloseEvent;
+class QLabel;
+class QTimer;
+
+// The main window: the whole operator interface of the panel. Its controls
+// come from the window description (Vlm_main.ui) and are members under their
+// own names (feCw, cbLimEnR, sbVw, mnConnect, ...).
+class TMainForm : public QMainWindow, public Ui::TMainForm {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* Parent = nullptr);
+    ~TMainForm() override;
+
+    // State fields, all zero when the window object is created.
+    bool FUpdating = false;
+    int32_t FLimR = 0;
+    int32_t FLimL = 0;
+    int32_t FHome = 0;
+    int32_t FCntrl = 0;
+    bool FHoming = false;
+    bool FConnected = false;
+    bool FKeepConnected = false;
+
+    // The 100 ms poll timer (disabled until the end of window creation).
+    QTimer* Timer = nullptr;
+
+    // The status bar's two text panels: 0 the link, 1 the controller's state.
+    QString StatusText(int Panel) const;
+    void SetStatusText(int Panel, const QString& Text);
+
+    // Window handlers.
+    void FormCreate(QObject* Sender);
+    void FormClose(QObject* Sender);
+    void mnExitClick(QObject* Sender);
+    void mnAboutClick(QObject* Sender);
+
+    // Connection.
+    void Connect();
+    void Disconnect();
+    void mnConnectClick(QObject* Sender);
+    void mnDisconnectClick(QObject* Sender);
+
+    // Parameter controls.
+    void cbModeChange(QObject* Sender);
+    void feCwChanged(QObject* Sender);
+    void feCaChanged(QObject* Sender);
+    void feChChanged(QObject* Sender);
+    void feVmChanged(QObject* Sender);
+    void feVwChanged(QObject* Sender);
+    void sbVwChange(QObject* Sender);
+    void feAwChanged(QObject* Sender);
+    void feVmaxChanged(QObject* Sender);
+    void cbLimEnRClick(QObject* Sender);
+    void cbCntrlChange(QObject* Sender);
+    void cbAdcClick(QObject* Sender);
+
+    void SendAllParameters();
+    void ComposeLimitWords(int32_t& Backward, int32_t& Forward, int32_t& Home);
+    void ShowLimitWords(int32_t Backward, int32_t Forward, int32_t Home);
+    int32_t ComposeControlWord();
+    void ShowControlWord(int32_t Word);
+
+    // Motion commands.
+    void btClrNcClick(QObject* Sender);
+    void btStartNClick(QObject* Sender);
+    void btStart0Click(QObject* Sender);
+    void btStartRClick(QObject* Sender);
+    void btStartLClick(QObject* Sender);
+    void btStopClick(QObject* Sender);
+    void btHomeClick(QObject* Sender);
+    void btEEPROMClick(QObject* Sender);
+
+    // Status poll.
+    void TimerTimer(QObject* Sender);
+    void PageControlChange(QObject* Sender);
+
+    // Settings file.
+    void LoadSettings();
+    void SaveSettings();
+
+    // Selects a page from the program: PageControlChange does not run.
+    void SelectPage(int Index);
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    // Builds what the window description cannot hold: fixed size, window
+    // flags, fonts, the status panels, the timer, icons (Vlm_main_window.cpp).
+    void SetupWindow();
+    // Binds every handler to its control, behind the guard.
+    void BindHandlers();
+
+    QLabel* FStatusPanels[2] = {nullptr, nullptr};
+    bool FClosed = false;
+};
+
+extern TMainForm* MainForm;
