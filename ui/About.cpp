@@ -1,0 +1,5 @@
+#include "ui/About.h"
+
+TAboutForm* AboutForm = nullptr;
+
+TAboutForm::TAboutForm(QWidget* Owner) : QDialog(Owner) {}
