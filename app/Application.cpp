@@ -30,6 +30,8 @@ QString Title() { return GTitle; }
 
 int MessageBox(const QString& Text, const QString& Caption, int Flags)
 {
+    // A modal loop: handlers and ticks run inside it as outermost calls.
+    ModalScope Modal;
     if (GHook)
         return GHook(Text, Caption, Flags);
 

@@ -7,6 +7,7 @@
 #include "ui_Vlm_main.h"
 
 class QCloseEvent;
+class QMoveEvent;
 class QLabel;
 class QTimer;
 
@@ -92,6 +93,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
+    void moveEvent(QMoveEvent* Event) override;
 
 private:
     // Builds what the window description cannot hold: fixed size, window
@@ -100,7 +102,17 @@ private:
     // Binds every handler to its control, behind the guard.
     void BindHandlers();
 
+    // The holding current sent: feCh truncated while cbHold is checked, else 0.
+    int32_t HoldingCurrent() const;
+    // The maximum speed applied to sbVw, pbVc and feVw.
+    void ApplyMaxSpeed();
+    // The enabling that follows the three "use" boxes of page 3.
+    void ApplyLimitEnabling();
+    // The window's position in its normal state, also while minimised.
+    QPoint NormalPosition() const;
+
     QLabel* FStatusPanels[2] = {nullptr, nullptr};
+    QPoint FNormalPos;
     bool FClosed = false;
 };
 

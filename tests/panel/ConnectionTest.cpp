@@ -1,0 +1,110 @@
+#include "tests/panel/PanelFixture.h"
+
+using ConnectionTest = PanelTest;
+
+namespace {
+const Strings AllParameters = {
+    "VLM_SetMode(1,0)", "VLM_SetIh(0)", "VLM_SetIa(300)", "VLM_SetIw(200)", "VLM_SetVm(50)",
+    "VLM_SetVw(100)", "VLM_SetAw(100)", "VLM_SetLim(0,0,0)", "VLM_SetCtrl(32)"};
+
+Strings Then(Strings A, const Strings& B)
+{
+    A.insert(A.end(), B.begin(), B.end());
+    return A;
+}
+} // namespace
+
+TEST_F(ConnectionTest, CreationTouchesOnlyCloseAndTheFirstTickConnects)
+{
+    Create();
+    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()"}));
+    EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    EXPECT_TRUE(W->mnConnect->isEnabled());
+    EXPECT_FALSE(W->mnDisconnect->isEnabled());
+    EXPECT_TRUE(W->FKeepConnected);
+
+    VD::ClearCalls();
+    VD::SetInfoText("VLM-1 #42");
+    Tick();
+    EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
+    EXPECT_EQ(W->StatusText(0), " ON LINE: VLM-1 #42");
+    EXPECT_FALSE(W->mnConnect->isEnabled());
+    EXPECT_TRUE(W->mnDisconnect->isEnabled());
+}
+
+TEST_F(ConnectionTest, InfoThatSetsNoTextShowsAnEmptyDeviceText)
+{
+    Create();
+    VD::SetInfoText(nullptr);
+    VD::SetInfoResult(false);
+    Tick();
+    EXPECT_TRUE(W->FConnected);
+    EXPECT_EQ(W->StatusText(0), " ON LINE: ");
+}
+
+TEST_F(ConnectionTest, ConnectCommandWithNoDeviceWarnsAndThePollBringsTheLinkUpLater)
+{
+    Create();
+    W->mnDisconnectClick(nullptr);
+    VD::SetOpenResult(false);
+    VD::ClearCalls();
+    W->mnConnect->trigger();
+    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
+    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Устройство не найдено.");
+    EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Warning");
+    EXPECT_EQ(TestSupport::Boxes()[0].Flags, 0x30);
+    EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    EXPECT_TRUE(W->mnConnect->isEnabled());
+    EXPECT_FALSE(W->mnDisconnect->isEnabled());
+
+    // Every tick tries once, silently: close, open, close.
+    VD::ClearCalls();
+    Tick();
+    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
+    VD::SetOpenResult(true);
+    VD::ClearCalls();
+    Tick();
+    EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
+    EXPECT_EQ(TestSupport::Boxes().size(), 1u);
+}
+
+TEST_F(ConnectionTest, ConnectCommandWhileConnectedReopensAndResends)
+{
+    CreateConnected();
+    W->mnConnectClick(nullptr);
+    EXPECT_EQ(Log(), Then({"VLM_Stop()", "VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
+    EXPECT_TRUE(TestSupport::Boxes().empty());
+}
+
+TEST_F(ConnectionTest, DisconnectCommandStopsTheMotorAndThePollStopsRetrying)
+{
+    CreateConnected();
+    W->btStartR->click();
+    W->mnDisconnect->trigger();
+    EXPECT_EQ(Log(), (Strings{"VLM_StartD(1)", "VLM_Stop()", "VLM_CloseDevice()"}));
+    EXPECT_FALSE(W->FKeepConnected);
+    EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    VD::ClearCalls();
+    Tick();
+    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()"}));
+}
+
+TEST_F(ConnectionTest, DisabledMenuItemsDoNothing)
+{
+    CreateConnected();
+    W->mnConnect->trigger(); // disabled while the link is up
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(ConnectionTest, ConnectAndDisconnectNeverRaiseOnDeviceFailures)
+{
+    CreateConnected();
+    VD::FailAll("Link lost");
+    W->Disconnect();
+    EXPECT_FALSE(W->FConnected);
+    W->Connect();
+    EXPECT_FALSE(W->FConnected);
+    EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    EXPECT_TRUE(TestSupport::Boxes().empty());
+}

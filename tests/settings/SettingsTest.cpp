@@ -1,0 +1,220 @@
+#include "tests/panel/PanelFixture.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+const char* const SampleFile =
+    "[General]\r\nLeft=600\r\nTop=260\r\nVmax=4000\r\n\r\n"
+    "[Mode]\r\nMicrostep=0\r\nDecay=0\r\n\r\n"
+    "[I]\r\nIw=200\r\nIa=300\r\nIh=100\r\nHold=0\r\n\r\n"
+    "[N]\r\nNr=0\r\nRelative=0\r\n\r\n"
+    "[V]\r\nVm=50\r\nVw=100\r\n\r\n"
+    "[A]\r\nAw=100\r\n\r\n"
+    "[Adc]\r\nShow=0\r\n\r\n"
+    "[Limits]\r\nR=0\r\nL=0\r\nHome=0\r\nHomeDir=1\r\n\r\n"
+    "[Control]\r\nMode=32\r\n\r\n";
+
+} // namespace
+
+class SettingsFileTest : public PanelTest {
+protected:
+    QString IniPath() const { return Dir.path() + "/velmor.ini"; }
+
+    void WriteIni(const QByteArray& Text)
+    {
+        QFile F(IniPath());
+        ASSERT_TRUE(F.open(QIODevice::WriteOnly));
+        F.write(Text);
+    }
+
+    QByteArray ReadIni()
+    {
+        QFile F(IniPath());
+        if (!F.open(QIODevice::ReadOnly))
+            return {};
+        return F.readAll();
+    }
+
+    // Closes the window as its close box does.
+    void CloseWindow()
+    {
+        W->close();
+        W->Timer->stop();
+    }
+};
+
+TEST_F(SettingsFileTest, FirstRunComesUpWithTheDefaultsAndWritesTheSampleFile)
+{
+    Create();
+    EXPECT_EQ(W->x(), 600);
+    EXPECT_EQ(W->y(), 260);
+    EXPECT_EQ(W->cbSM->currentIndex(), 0);
+    EXPECT_EQ(W->cbFM->currentIndex(), 0);
+    EXPECT_EQ(W->feCw->Value(), 200);
+    EXPECT_EQ(W->feCa->Value(), 300);
+    EXPECT_EQ(W->feCh->Value(), 100);
+    EXPECT_EQ(W->feVmax->Value(), 4000);
+    EXPECT_EQ(W->sbVw->maximum(), 4000);
+    EXPECT_EQ(W->pbVc->maximum(), 4000);
+    EXPECT_EQ(W->feVw->MaxValue(), 4000);
+    EXPECT_EQ(W->feVm->Value(), 50);
+    EXPECT_EQ(W->feVw->Value(), 100);
+    EXPECT_EQ(W->sbVw->value(), 100);
+    EXPECT_EQ(W->feAw->Value(), 100);
+    EXPECT_FALSE(W->cbHold->isChecked());
+    EXPECT_FALSE(W->cbRelN->isChecked());
+    EXPECT_FALSE(W->cbAdc->isChecked());
+    EXPECT_TRUE(W->cbHomeDir->isChecked());
+    EXPECT_EQ(W->FCntrl, 32);
+    EXPECT_TRUE(W->cbDbnc->isChecked());
+
+    CloseWindow();
+    EXPECT_EQ(ReadIni(), QByteArray(SampleFile));
+}
+
+TEST_F(SettingsFileTest, StoredValuesAreBoundedByTheFields)
+{
+    WriteIni("[General]\r\nVmax=5000\r\n[V]\r\nVw=9000\r\n[I]\r\nIw=-5\r\nIa=0x1F4\r\nIh=abc\r\nHold=2\r\n");
+    Create();
+    EXPECT_EQ(W->feVw->Value(), 5000);
+    EXPECT_EQ(W->sbVw->value(), 5000);
+    EXPECT_EQ(W->feCw->Value(), -0.01);
+    EXPECT_EQ(W->feCa->Value(), 500);
+    EXPECT_EQ(W->feCh->Value(), 100);
+    EXPECT_TRUE(W->cbHold->isChecked());
+    CloseWindow();
+    QByteArray Saved = ReadIni();
+    EXPECT_TRUE(Saved.contains("Iw=0\r\n"));
+    EXPECT_TRUE(Saved.contains("Hold=1\r\n"));
+    EXPECT_TRUE(Saved.contains("Vw=5000\r\n"));
+}
+
+TEST_F(SettingsFileTest, MaximumSpeedZeroLoadsAsOne)
+{
+    WriteIni("[General]\nVmax=0\n");
+    Create();
+    EXPECT_EQ(W->feVmax->Value(), 1);
+    EXPECT_EQ(W->sbVw->maximum(), 1);
+    EXPECT_EQ(W->pbVc->maximum(), 1);
+    EXPECT_EQ(W->feVw->Value(), 1);
+}
+
+TEST_F(SettingsFileTest, CreationSendsNothingToTheDevice)
+{
+    WriteIni("[Limits]\nR=5\nL=3\nHome=1\n[Control]\nMode=19\n[I]\nHold=1\n");
+    Create();
+    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()"}));
+    EXPECT_FALSE(W->FUpdating);
+}
+
+TEST_F(SettingsFileTest, LimitRowsComeBackOnTheirOwnRows)
+{
+    Create();
+    W->cbLimEnR->click();       // forward: enabled, normally open → 1
+    W->cbLimEnL->click();
+    W->cbLimNoL->click();       // backward: enabled, normally closed → 3
+    W->cbHomeEn->click();
+    W->cbHomeSt->click();       // home: 5
+    Pick(W->cbCntrl, 4);
+    CloseWindow();
+    W.reset();
+
+    Create();
+    EXPECT_EQ(W->FLimR, 1);
+    EXPECT_EQ(W->FLimL, 3);
+    EXPECT_EQ(W->FHome, 5);
+    EXPECT_TRUE(W->cbLimEnR->isChecked());
+    EXPECT_TRUE(W->cbLimNoR->isChecked());
+    EXPECT_TRUE(W->cbLimEnL->isChecked());
+    EXPECT_FALSE(W->cbLimNoL->isChecked());
+    EXPECT_TRUE(W->cbHomeSt->isChecked());
+    EXPECT_EQ(W->cbCntrl->currentIndex(), 4);
+    EXPECT_EQ(W->FCntrl, 0x24);
+}
+
+TEST_F(SettingsFileTest, RoundTripKeepsHandAddedKeysAndTruncates)
+{
+    WriteIni("; a comment\n[Extra]\nMine = 7\n[I]\n Iw = 321 \n");
+    Create();
+    EXPECT_EQ(W->feCw->Value(), 321);
+    W->feCw->SetValue(150.9);
+    W->feVw->SetValue(150.7);
+    CloseWindow();
+    QByteArray Saved = ReadIni();
+    EXPECT_TRUE(Saved.contains("[Extra]\r\nMine=7\r\n"));
+    EXPECT_FALSE(Saved.contains("comment"));
+    EXPECT_TRUE(Saved.contains("Iw=150\r\n"));
+    EXPECT_TRUE(Saved.contains("Vw=150\r\n"));
+}
+
+TEST_F(SettingsFileTest, StartSetsTheSpeedBarFromTheTruncatedSpeed)
+{
+    WriteIni("[V]\nVw=150\n");
+    Create();
+    EXPECT_EQ(W->sbVw->value(), 150);
+}
+
+TEST_F(SettingsFileTest, ClosingStopsSavesDisconnectsAndNothingFollows)
+{
+    Create();
+    Tick();
+    VD::ClearCalls();
+    CloseWindow();
+    EXPECT_EQ(Log(), (Strings{"VLM_Stop()", "VLM_Stop()", "VLM_CloseDevice()"}));
+    EXPECT_FALSE(W->Timer->isActive());
+    EXPECT_FALSE(ReadIni().isEmpty());
+}
+
+TEST_F(SettingsFileTest, ClosingWithNoLinkDropsTheFailedStopSilently)
+{
+    Create();
+    VD::Fail("VLM_Stop", "Device is not open");
+    CloseWindow();
+    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_Stop()", "VLM_GetLastError()", "VLM_CloseDevice()"}));
+    EXPECT_TRUE(TestSupport::Boxes().empty());
+    EXPECT_FALSE(ReadIni().isEmpty());
+}
+
+TEST_F(SettingsFileTest, UnwritableFolderShowsTheErrorAndClosingGoesOn)
+{
+    const QString Missing = Dir.path() + "/gone/velmor";
+    Application::SetExeName(Missing);
+    Create();
+    CloseWindow();
+    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Error");
+    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Cannot create file " + Dir.path() + "/gone/velmor.ini");
+    EXPECT_EQ(TestSupport::Boxes()[0].Flags, 0x10);
+    EXPECT_EQ(VD::CallsOf("VLM_CloseDevice").size(), 2u) << "the disconnect still ran";
+}
+
+TEST_F(SettingsFileTest, UnreadableFileStartsWithDefaultsAndIsNotOverwritten)
+{
+    // A folder where the file should be cannot be read as a file.
+    ASSERT_TRUE(QDir(Dir.path()).mkdir("velmor.ini"));
+    Create();
+    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Error");
+    EXPECT_FALSE(W->FUpdating);
+    EXPECT_EQ(W->feCw->Value(), 200);
+    EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    Tick();
+    EXPECT_TRUE(W->FConnected) << "start-up finished: the poll runs";
+
+    CloseWindow();
+    EXPECT_EQ(TestSupport::Boxes().size(), 2u);
+    EXPECT_TRUE(QFileInfo(IniPath()).isDir());
+}
+
+TEST_F(SettingsFileTest, ExitMenuRunsTheSameCloseSequence)
+{
+    Create();
+    VD::ClearCalls();
+    W->mnExit->trigger();
+    W->Timer->stop();
+    EXPECT_EQ(Log(), (Strings{"VLM_Stop()", "VLM_CloseDevice()"}));
+    EXPECT_EQ(ReadIni(), QByteArray(SampleFile));
+}

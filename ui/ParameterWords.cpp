@@ -1,0 +1,60 @@
+#include "ui/ParameterWords.h"
+
+#include <cmath>
+#include <limits>
+
+namespace ParameterWords {
+
+int32_t Trunc(double Value) noexcept
+{
+    if (std::isnan(Value))
+        return 0;
+    if (Value >= 2147483647.0)
+        return std::numeric_limits<int32_t>::max();
+    if (Value <= -2147483648.0)
+        return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(Value); // the conversion truncates toward zero
+}
+
+int32_t Magnitude(int32_t Value) noexcept
+{
+    if (Value == std::numeric_limits<int32_t>::min())
+        return std::numeric_limits<int32_t>::max();
+    return Value < 0 ? -Value : Value;
+}
+
+int32_t StepModeValue(int Index) noexcept { return Trunc(std::pow(2.0, Index)); }
+
+int32_t LimitWord(bool Enabled, bool NormallyOpen, bool AbruptStop) noexcept
+{
+    int32_t W = 0;
+    if (Enabled)
+        W |= 1;
+    if (!NormallyOpen)
+        W |= 2;
+    if (AbruptStop)
+        W |= 4;
+    return W;
+}
+
+LimitBoxes LimitWordBoxes(int32_t Word) noexcept
+{
+    return LimitBoxes{(Word & 1) != 0, (Word & 2) == 0, (Word & 4) != 0};
+}
+
+int32_t ControlWord(int Index, bool ActiveHigh, bool Debounce, int32_t Current) noexcept
+{
+    int32_t W = Index >= 0 ? Index : (Current & 0x0F);
+    if (ActiveHigh)
+        W |= 0x10;
+    if (Debounce)
+        W |= 0x20;
+    return W;
+}
+
+ControlBoxes ControlWordBoxes(int32_t Word) noexcept
+{
+    return ControlBoxes{Word & 0x0F, (Word & 0x10) != 0, (Word & 0x20) != 0};
+}
+
+} // namespace ParameterWords
