@@ -1,63 +1,297 @@
 #include "controls/Floatedit.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLocale>
 
 #include "platform/Guard.h"
 
-// Interim implementation; replaced by the exact one.
-TFloatEdit::TFloatEdit(QWidget* Owner) : QLineEdit(Owner) { UpdateText(); }
+namespace {
+
+constexpr uint16_t VK_RETURN = 13;
+
+// The regional decimal separator, as UTF-8.
+std::string DecimalSeparator() { return QLocale().decimalPoint().toStdString(); }
+
+uint8_t ClampToByte(int V) { return static_cast<uint8_t>(V < 0 ? 0 : (V > 255 ? 255 : V)); }
+
+// Focus moves that are not moves between the window's controls: the window
+// being activated or deactivated (a message box, another program) and a
+// popup menu opening.
+bool IsControlFocusChange(const QFocusEvent* E)
+{
+    return E->reason() != Qt::ActiveWindowFocusReason && E->reason() != Qt::PopupFocusReason;
+}
+
+template <class E, class... Args>
+void Raise(const E& Event, Args&&... A)
+{
+    // A copy, so that a handler may reassign the event while it runs.
+    if (Event) {
+        E Copy = Event;
+        Copy(std::forward<Args>(A)...);
+    }
+}
+
+} // namespace
+
+TFloatEdit::TFloatEdit(QWidget* Owner) : QLineEdit(Owner)
+{
+    // The fields start as declared: ffFixed, Precision 5, Digits 5, range
+    // check on, [0, 10], Value 0, visible. A line edit keeps the height its
+    // window gives it, and the focus steps are the overridden focus events.
+    UpdateText();
+}
+
 TFloatEdit::~TFloatEdit() = default;
 
-void TFloatEdit::SetFormat(TFloatFormat F) { FFormat = F; UpdateText(); }
-void TFloatEdit::SetDigits(uint8_t D) { FDigits = D; UpdateText(); }
-void TFloatEdit::SetPrec(uint8_t P) { FPrecision = P; UpdateText(); }
-void TFloatEdit::SetMinValue(double V) { FMinValue = V; CheckValue(); UpdateText(); }
-void TFloatEdit::SetMaxValue(double V) { FMaxValue = V; CheckValue(); UpdateText(); }
-void TFloatEdit::SetValue(double X) { if (X != FValue) SetValueAnyway(X); }
-void TFloatEdit::SetValueVisible(bool V) { FValueVisible = V; UpdateText(); }
-void TFloatEdit::SetFormatProp(int F) { SetFormat(static_cast<TFloatFormat>(F)); }
-void TFloatEdit::SetDigitsProp(int D) { SetDigits(static_cast<uint8_t>(D)); }
-void TFloatEdit::SetPrecisionProp(int P) { SetPrec(static_cast<uint8_t>(P)); }
+void TFloatEdit::SetFormat(TFloatFormat F)
+{
+    FFormat = F;
+    UpdateText();
+}
 
-bool TFloatEdit::IsValidValue(double X) { return !FMinMaxCheck || (FMinValue <= X && X <= FMaxValue); }
+void TFloatEdit::SetDigits(uint8_t D)
+{
+    FDigits = D;
+    UpdateText();
+}
+
+void TFloatEdit::SetPrec(uint8_t P)
+{
+    FPrecision = P;
+    UpdateText();
+}
+
+void TFloatEdit::SetMinValue(double V)
+{
+    FMinValue = V;
+    CheckValue();
+    UpdateText();
+}
+
+void TFloatEdit::SetMaxValue(double V)
+{
+    FMaxValue = V;
+    CheckValue();
+    UpdateText();
+}
+
+void TFloatEdit::SetValue(double X)
+{
+    if (X == FValue)
+        return;
+    SetValueAnyway(X);
+}
+
+void TFloatEdit::SetValueVisible(bool V)
+{
+    FValueVisible = V;
+    UpdateText();
+}
+
+// A format number outside the enumeration is ignored.
+void TFloatEdit::SetFormatProp(int F)
+{
+    if (F >= ffGeneral && F <= ffCurrency)
+        SetFormat(static_cast<TFloatFormat>(F));
+}
+
+// Values outside 0..255 are taken as the nearest end of that range.
+void TFloatEdit::SetDigitsProp(int D) { SetDigits(ClampToByte(D)); }
+void TFloatEdit::SetPrecisionProp(int P) { SetPrec(ClampToByte(P)); }
+
+bool TFloatEdit::IsValidValue(double X)
+{
+    if (FMinMaxCheck)
+        return FMinValue <= X && X <= FMaxValue;
+    bool Valid = true;
+    Raise(FOnValidateValue, this, X, Valid);
+    return Valid;
+}
+
 void TFloatEdit::CheckValue()
 {
-    if (IsValidValue(FValue)) return;
-    FValue = FValue > FMaxValue ? FMaxValue : FMinValue;
-    if (FOnChanged) FOnChanged(this);
+    if (IsValidValue(FValue))
+        return;
+    if (FOnOutOfBounds) {
+        Raise(FOnOutOfBounds, this);
+        return;
+    }
+    if (FMinMaxCheck) {
+        FValue = FValue > FMaxValue ? FMaxValue : FMinValue;
+        Raise(FOnChanged, this);
+    }
 }
+
 void TFloatEdit::SetValueAnyway(double X)
 {
     FValue = X;
     CheckValue();
-    if (FOnChanged) FOnChanged(this);
+    Raise(FOnChanged, this);
     UpdateText();
+    repaint();
     selectAll();
 }
+
+QString TFloatEdit::FormattedValue() const
+{
+    return QString::fromStdString(FloatToText(FValue, FFormat, FPrecision, FDigits, DecimalSeparator()));
+}
+
 void TFloatEdit::UpdateText()
 {
-    QLineEdit::setText(FValueVisible ? QString::fromStdString(FloatToText(FValue, FFormat, FPrecision, FDigits, QLocale().decimalPoint().toStdString())) : QString());
+    QLineEdit::setText(FValueVisible ? FormattedValue() : QString());
+    update();
 }
+
 void TFloatEdit::SetValueStr(const QString& S)
 {
-    double C = FValue;
-    double R;
-    if (TextToFloat(S.toStdString(), ".", R)) C = R;
-    SetValueAnyway(C);
+    const QString Shown = FormattedValue();
+    double Candidate = FValue;
+    if (S != Shown) {
+        const std::string Text = S.toStdString();
+        double Converted = 0;
+        // The overflow error of a number beyond the range of a double passes
+        // to the caller from here, before anything has changed.
+        if (TextToFloat(Text, DecimalSeparator(), Converted)) {
+            Candidate = Converted;
+        } else {
+            bool Handled = false;
+            Raise(FOnError, this, "'" + Text + "' is not a valid floating point value", Handled);
+            // Unhandled: take Value afresh, as the handler may have set it.
+            if (!Handled)
+                Candidate = FValue;
+        }
+    }
+    SetValueAnyway(Candidate);
 }
+
 void TFloatEdit::KeyDown(uint16_t& Key, TShiftState Shift)
 {
-    if (FOnKeyDown) FOnKeyDown(this, Key, Shift);
-    if (Key == 13) { SetValueStr(text()); if (FOnEnterPress) FOnEnterPress(this); }
+    Raise(FOnKeyDown, this, Key, Shift);
+    if (Key == VK_RETURN) {
+        SetValueStr(text());
+        Raise(FOnEnterPress, this);
+    }
 }
-void TFloatEdit::MyOnEnter(QObject*) { selectAll(); if (FOnEnter) FOnEnter(this); }
-void TFloatEdit::MyOnExit(QObject*) { SetValueStr(text()); UpdateText(); if (FOnExit) FOnExit(this); }
-void TFloatEdit::keyPressEvent(QKeyEvent* E)
+
+void TFloatEdit::MyOnEnter(QObject*)
 {
-    uint16_t Key = (E->key() == Qt::Key_Return || E->key() == Qt::Key_Enter) ? 13 : 0;
-    Guarded([&] { KeyDown(Key, E->modifiers()); });
-    QLineEdit::keyPressEvent(E);
+    selectAll();
+    Raise(FOnEnter, this);
 }
-void TFloatEdit::focusInEvent(QFocusEvent* E) { QLineEdit::focusInEvent(E); Guarded([&] { MyOnEnter(this); }); }
-void TFloatEdit::focusOutEvent(QFocusEvent* E) { QLineEdit::focusOutEvent(E); Guarded([&] { MyOnExit(this); }); }
+
+void TFloatEdit::MyOnExit(QObject*)
+{
+    SetValueStr(text());
+    UpdateText();
+    Raise(FOnExit, this);
+}
+
+uint16_t TFloatEdit::VirtualKeyOf(int QtKey, Qt::KeyboardModifiers Modifiers)
+{
+    const bool Keypad = Modifiers.testFlag(Qt::KeypadModifier);
+    if (QtKey >= Qt::Key_0 && QtKey <= Qt::Key_9)
+        return static_cast<uint16_t>(Keypad ? 0x60 + (QtKey - Qt::Key_0) : QtKey);
+    if (QtKey >= Qt::Key_A && QtKey <= Qt::Key_Z)
+        return static_cast<uint16_t>(QtKey);
+    if (QtKey >= Qt::Key_F1 && QtKey <= Qt::Key_F24)
+        return static_cast<uint16_t>(0x70 + (QtKey - Qt::Key_F1));
+    switch (QtKey) {
+    case Qt::Key_Backspace: return 0x08;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return 0x09;
+    case Qt::Key_Clear: return 0x0C;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Shift: return 0x10;
+    case Qt::Key_Control: return 0x11;
+    case Qt::Key_Alt: return 0x12;
+    case Qt::Key_Pause: return 0x13;
+    case Qt::Key_CapsLock: return 0x14;
+    case Qt::Key_Escape: return 0x1B;
+    case Qt::Key_Space: return 0x20;
+    case Qt::Key_PageUp: return 0x21;
+    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_End: return 0x23;
+    case Qt::Key_Home: return 0x24;
+    case Qt::Key_Left: return 0x25;
+    case Qt::Key_Up: return 0x26;
+    case Qt::Key_Right: return 0x27;
+    case Qt::Key_Down: return 0x28;
+    case Qt::Key_Print: return 0x2C;
+    case Qt::Key_Insert: return 0x2D;
+    case Qt::Key_Delete: return 0x2E;
+    case Qt::Key_Help: return 0x2F;
+    case Qt::Key_Meta: return 0x5B;
+    case Qt::Key_Menu: return 0x5D;
+    case Qt::Key_NumLock: return 0x90;
+    case Qt::Key_ScrollLock: return 0x91;
+    // The shifted digits of a US keyboard.
+    case Qt::Key_ParenRight: return '0';
+    case Qt::Key_Exclam: return '1';
+    case Qt::Key_At: return '2';
+    case Qt::Key_NumberSign: return '3';
+    case Qt::Key_Dollar: return '4';
+    case Qt::Key_Percent: return '5';
+    case Qt::Key_AsciiCircum: return '6';
+    case Qt::Key_Ampersand: return '7';
+    case Qt::Key_Asterisk: return static_cast<uint16_t>(Keypad ? 0x6A : '8');
+    case Qt::Key_ParenLeft: return '9';
+    // Punctuation: the keypad's own keys, else the OEM keys of a US keyboard.
+    case Qt::Key_Plus: return static_cast<uint16_t>(Keypad ? 0x6B : 0xBB);
+    case Qt::Key_Equal: return 0xBB;
+    case Qt::Key_Minus: return static_cast<uint16_t>(Keypad ? 0x6D : 0xBD);
+    case Qt::Key_Underscore: return 0xBD;
+    case Qt::Key_Period: return static_cast<uint16_t>(Keypad ? 0x6E : 0xBE);
+    case Qt::Key_Greater: return 0xBE;
+    case Qt::Key_Comma: return static_cast<uint16_t>(Keypad ? 0x6C : 0xBC);
+    case Qt::Key_Less: return 0xBC;
+    case Qt::Key_Slash: return static_cast<uint16_t>(Keypad ? 0x6F : 0xBF);
+    case Qt::Key_Question: return 0xBF;
+    case Qt::Key_Semicolon:
+    case Qt::Key_Colon: return 0xBA;
+    case Qt::Key_QuoteLeft:
+    case Qt::Key_AsciiTilde: return 0xC0;
+    case Qt::Key_BracketLeft:
+    case Qt::Key_BraceLeft: return 0xDB;
+    case Qt::Key_Backslash:
+    case Qt::Key_Bar: return 0xDC;
+    case Qt::Key_BracketRight:
+    case Qt::Key_BraceRight: return 0xDD;
+    case Qt::Key_Apostrophe:
+    case Qt::Key_QuoteDbl: return 0xDE;
+    default: return 0;
+    }
+}
+
+void TFloatEdit::keyPressEvent(QKeyEvent* Event)
+{
+    const uint16_t Original = VirtualKeyOf(Event->key(), Event->modifiers());
+    uint16_t Key = Original;
+    Guarded([&] { KeyDown(Key, Event->modifiers()); });
+    if (Original != 0 && Key == 0)
+        return;
+    QLineEdit::keyPressEvent(Event);
+}
+
+void TFloatEdit::focusInEvent(QFocusEvent* Event)
+{
+    QLineEdit::focusInEvent(Event);
+    const bool Returning = FFocusKept && !IsControlFocusChange(Event);
+    FFocusKept = false;
+    if (!Returning)
+        Guarded([&] { MyOnEnter(this); });
+}
+
+void TFloatEdit::focusOutEvent(QFocusEvent* Event)
+{
+    QLineEdit::focusOutEvent(Event);
+    if (!IsControlFocusChange(Event)) {
+        FFocusKept = true;
+        return;
+    }
+    FFocusKept = false;
+    Guarded([&] { MyOnExit(this); });
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "controls/FloatFormat.h"
 
@@ -43,6 +44,9 @@ class TFloatEdit : public QLineEdit {
     Q_PROPERTY(double MaxValue READ MaxValue WRITE SetMaxValue)
     Q_PROPERTY(double Value READ Value WRITE SetValue)
     Q_PROPERTY(bool ValueVisible READ ValueVisible WRITE SetValueVisible)
+    // The text is read-only through the meta-object too: setProperty("text")
+    // fails and leaves the text alone.
+    Q_PROPERTY(QString text READ text)
 
 public:
     explicit TFloatEdit(QWidget* Owner = nullptr);
@@ -84,26 +88,59 @@ public:
     const TKeyEvent& OnKeyDown() const { return FOnKeyDown; }
     void SetOnKeyDown(TKeyEvent E) { FOnKeyDown = std::move(E); }
 
+    // With the range check on: MinValue <= X <= MaxValue (a NaN fails);
+    // with it off: what OnValidateValue leaves in Valid (true without it).
     bool IsValidValue(double X);
+    // An invalid Value raises OnOutOfBounds if assigned; otherwise, with the
+    // range check on, it is clamped (to MaxValue when above it, else to
+    // MinValue) and OnChanged is raised. The text is not refreshed here.
     void CheckValue();
+    // Value := X, CheckValue, OnChanged, refresh and repaint, select all.
     void SetValueAnyway(double X);
+    // The text becomes the formatted Value, or empty while ValueVisible is false.
     void UpdateText();
-    // Commits a text as the operator's entry.
+    // Commits a text as the operator's entry. A text that does not convert
+    // goes to OnError; a number beyond the range of a double throws
+    // Exception("Floating point overflow") and leaves Value and the text.
     void SetValueStr(const QString& S);
     // The key-down step: Key is a virtual-key code (13 is Enter).
     virtual void KeyDown(uint16_t& Key, TShiftState Shift);
     void MyOnEnter(QObject* Sender);
     void MyOnExit(QObject* Sender);
 
+    // The Windows virtual-key code of a Qt key event, 0 for a key without one.
+    static uint16_t VirtualKeyOf(int QtKey, Qt::KeyboardModifiers Modifiers);
+
 protected:
+    // Each runs the field's own step behind Guarded(): an exception goes to
+    // the standard exception display, never into Qt. A key whose code the
+    // OnKeyDown handler sets to 0 is swallowed; any other goes on to the
+    // line edit, so typing works. Focus moves caused by the window's
+    // (de)activation or by a popup menu are not moves between controls:
+    // losing the focus that way does not commit, and getting it back that
+    // way does not enter the field again.
     void keyPressEvent(QKeyEvent* Event) override;
     void focusInEvent(QFocusEvent* Event) override;
     void focusOutEvent(QFocusEvent* Event) override;
 
 private:
-    // The text is the control's own; it is written only from Value.
+    // The text is the control's own; it is written only from Value. Whatever
+    // would write it, cut it short or mask it is closed to callers.
     using QLineEdit::setText;
     using QLineEdit::clear;
+    using QLineEdit::insert;
+    using QLineEdit::setMaxLength;
+    using QLineEdit::setInputMask;
+    using QLineEdit::setValidator;
+    using QLineEdit::setEchoMode;
+
+    // Set while the field lost the focus only because its window did (or a
+    // popup opened): getting it back that way is not entering the field.
+    bool FFocusKept = false;
+
+    // Value formatted with Format, Precision and Digits and the regional
+    // decimal separator.
+    QString FormattedValue() const;
 
     int FormatProp() const { return static_cast<int>(FFormat); }
     void SetFormatProp(int F);
