@@ -1,5 +1,8 @@
 #include "controls/Floatedit.h"
 
+#include <QApplication>
+#include <QPalette>
+
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLocale>
@@ -41,6 +44,21 @@ TFloatEdit::TFloatEdit(QWidget* Owner) : QLineEdit(Owner)
     // check on, [0, 10], Value 0, visible. A line edit keeps the height its
     // window gives it, and the focus steps are the overridden focus events.
     UpdateText();
+    ShowSelection(false);
+}
+
+void TFloatEdit::ShowSelection(bool Show)
+{
+    // Like a classic edit control, the field keeps its selection while it
+    // has no focus but does not draw it: only the focused field highlights.
+    QPalette P = QApplication::palette(this);
+    if (!Show) {
+        for (auto Group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            P.setColor(Group, QPalette::Highlight, P.color(Group, QPalette::Base));
+            P.setColor(Group, QPalette::HighlightedText, P.color(Group, QPalette::Text));
+        }
+    }
+    setPalette(P);
 }
 
 TFloatEdit::~TFloatEdit() = default;
@@ -279,6 +297,7 @@ void TFloatEdit::keyPressEvent(QKeyEvent* Event)
 void TFloatEdit::focusInEvent(QFocusEvent* Event)
 {
     QLineEdit::focusInEvent(Event);
+    ShowSelection(true);
     const bool Returning = FFocusKept && !IsControlFocusChange(Event);
     FFocusKept = false;
     if (!Returning)
@@ -288,6 +307,7 @@ void TFloatEdit::focusInEvent(QFocusEvent* Event)
 void TFloatEdit::focusOutEvent(QFocusEvent* Event)
 {
     QLineEdit::focusOutEvent(Event);
+    ShowSelection(false);
     if (!IsControlFocusChange(Event)) {
         FFocusKept = true;
         return;

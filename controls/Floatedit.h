@@ -142,6 +142,8 @@ private:
     // decimal separator.
     QString FormattedValue() const;
 
+    void ShowSelection(bool Show);
+
     int FormatProp() const { return static_cast<int>(FFormat); }
     void SetFormatProp(int F);
     int DigitsProp() const { return FDigits; }

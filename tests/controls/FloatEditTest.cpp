@@ -508,6 +508,32 @@ TEST(FloatEdit, FocusSelectsAndLeavingCommits)
     EXPECT_EQ(A->text(), "4");
 }
 
+TEST(FloatEdit, OnlyTheFocusedFieldDrawsItsSelection)
+{
+    QWidget Window;
+    auto* Layout = new QVBoxLayout(&Window);
+    auto* A = new TFloatEdit(&Window);
+    auto* B = new TFloatEdit(&Window);
+    Layout->addWidget(A);
+    Layout->addWidget(B);
+    Window.show();
+    Window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+    auto Hidden = [](TFloatEdit* F) {
+        return F->palette().color(QPalette::Active, QPalette::Highlight) ==
+               F->palette().color(QPalette::Active, QPalette::Base);
+    };
+    A->setFocus(Qt::TabFocusReason);
+    EXPECT_FALSE(Hidden(A));
+    EXPECT_TRUE(Hidden(B));
+    B->setFocus(Qt::TabFocusReason);
+    // A keeps its selection (the commit selects the whole text) but no
+    // longer shows it.
+    EXPECT_TRUE(A->hasSelectedText());
+    EXPECT_TRUE(Hidden(A));
+    EXPECT_FALSE(Hidden(B));
+}
+
 TEST(FloatEdit, FocusOutErrorGoesToTheDisplay)
 {
     QWidget Window;
