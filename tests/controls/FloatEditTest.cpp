@@ -527,8 +527,9 @@ TEST(FloatEdit, OnlyTheFocusedFieldDrawsItsSelection)
     EXPECT_FALSE(Hidden(A));
     EXPECT_TRUE(Hidden(B));
     B->setFocus(Qt::TabFocusReason);
-    // A keeps its selection (the commit selects the whole text) but no
-    // longer shows it.
+    // A value written from the program selects the whole text of A, which
+    // keeps that selection without showing it.
+    A->SetValue(7);
     EXPECT_TRUE(A->hasSelectedText());
     EXPECT_TRUE(Hidden(A));
     EXPECT_FALSE(Hidden(B));
