@@ -1,19 +1,112 @@
+// What the window description cannot hold: the window's fixed frame, its
+// fonts in pixel sizes, the icons, the two status-bar panels and the poll
+// timer.
 #include "ui/Vlm_main.h"
 
+#include <QFont>
+#include <QFrame>
+#include <QIcon>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <QTimer>
 
-// Placeholder until the window layout lands.
-void TMainForm::SetupWindow()
+// The icons live in a static library: their resource must be registered by
+// hand before the first use (outside any namespace, as the macro requires).
+static void InitResources()
 {
-    Timer = new QTimer(this);
-    Timer->setInterval(100);
-    for (auto& P : FStatusPanels) {
-        P = new QLabel(this);
-        statusBar()->addWidget(P);
-    }
+    static const bool Done = [] {
+        Q_INIT_RESOURCE(velmor);
+        return true;
+    }();
+    (void)Done;
 }
 
-QString TMainForm::StatusText(int Panel) const { return FStatusPanels[Panel]->text(); }
-void TMainForm::SetStatusText(int Panel, const QString& Text) { FStatusPanels[Panel]->setText(Text); }
+namespace {
+
+// The client area under the menu bar: the notebook and the strip above the
+// status bar.
+constexpr int ClientWidth = 505;
+constexpr int ClientHeight = 448;
+constexpr int StatusBarHeight = 19;
+// The link panel is at least this wide; the state panel takes the rest.
+constexpr int LinkPanelWidth = 150;
+
+} // namespace
+
+void TMainForm::SetupWindow()
+{
+    InitResources();
+
+    // The window font: 11 pixels for everything, menus and status bar
+    // included (popup menus are windows of their own and do not inherit it).
+    QFont WindowFont(QStringLiteral("Liberation Sans"));
+    WindowFont.setPixelSize(11);
+    setFont(WindowFont);
+    MainMenu1->setFont(WindowFont);
+    mnPort->setFont(WindowFont);
+    mnHelp->setFont(WindowFont);
+    StatusBar->setFont(WindowFont);
+
+    QFont SpeedFont(WindowFont);
+    SpeedFont.setPixelSize(16);
+    SpeedFont.setBold(true);
+    feVc->setFont(SpeedFont);
+
+    // The raised "2" of the acceleration unit.
+    QFont SuperscriptFont(WindowFont);
+    SuperscriptFont.setPixelSize(9);
+    Label16->setFont(SuperscriptFont);
+
+    // A single fixed frame: system menu, minimise and close, no maximise.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    QIcon AppIcon;
+    AppIcon.addFile(QStringLiteral(":/velmor/velmor32.png"), QSize(32, 32));
+    AppIcon.addFile(QStringLiteral(":/velmor/velmor16.png"), QSize(16, 16));
+    setWindowIcon(AppIcon);
+    mnExit->setIcon(QIcon(QStringLiteral(":/velmor/exit16.png")));
+    mnAbout->setIcon(QIcon(QStringLiteral(":/velmor/about16.png")));
+
+    // Status bar: two sunken text panels, both empty at first.
+    StatusBar->setSizeGripEnabled(false);
+    StatusBar->setFixedHeight(StatusBarHeight);
+    StatusBar->setContentsMargins(0, 0, 0, 0);
+    for (int I = 0; I < 2; ++I) {
+        QLabel* Panel = new QLabel(StatusBar);
+        Panel->setObjectName(QStringLiteral("StatusPanel%1").arg(I));
+        Panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        Panel->setIndent(2);
+        Panel->setTextFormat(Qt::PlainText);
+        FStatusPanels[I] = Panel;
+    }
+    FStatusPanels[0]->setMinimumWidth(LinkPanelWidth);
+    StatusBar->addWidget(FStatusPanels[0]);
+    StatusBar->addWidget(FStatusPanels[1], 1);
+
+    Timer = new QTimer(this);
+    Timer->setObjectName(QStringLiteral("Timer"));
+    Timer->setInterval(100);
+
+    // Fixed size: the client area plus whatever the menu bar needs here.
+    int MenuHeight = MainMenu1->heightForWidth(ClientWidth);
+    if (MenuHeight < 0)
+        MenuHeight = MainMenu1->sizeHint().height();
+    setFixedSize(ClientWidth, MenuHeight + ClientHeight);
+    move(600, 260);
+}
+
+// Panels outside 0 and 1 do not exist: reading one gives an empty text,
+// writing one does nothing.
+QString TMainForm::StatusText(int Panel) const
+{
+    return Panel >= 0 && Panel < 2 && FStatusPanels[Panel] ? FStatusPanels[Panel]->text() : QString();
+}
+
+void TMainForm::SetStatusText(int Panel, const QString& Text)
+{
+    if (Panel >= 0 && Panel < 2 && FStatusPanels[Panel])
+        FStatusPanels[Panel]->setText(Text);
+}
