@@ -22,8 +22,39 @@ public:
     // ("Cannot create file <path>" where the file cannot be created).
     void UpdateFile();
 
+    // The value text of a key as held (trimmed), or Default when the key is
+    // missing.
+    std::string ReadString(const std::string& Section, const std::string& Key,
+                           const std::string& Default) const;
+    bool ValueExists(const std::string& Section, const std::string& Key) const;
+
+    // Replaces the memory copy by the file text Text, parsed by the reading
+    // rules, as if the file had held it.
+    void SetText(const std::string& Text);
+    // The exact bytes UpdateFile would write.
+    std::string Text() const;
+
+    // The integer reading rule on its own: true and Value set when Text is a
+    // 32-bit signed decimal or a "0x" hexadecimal number.
+    static bool ParseInteger(const std::string& Text, int32_t& Value);
+
 private:
+    struct TLine {
+        std::string Text;      // "key=value", or a line without "=" as it stood
+        std::size_t KeyLength; // length of the key, npos when the line has no "="
+    };
+    struct TSection {
+        std::string Name;
+        std::vector<TLine> Lines;
+    };
+
+    const TSection* FindSection(const std::string& Name) const;
+    TSection* FindSection(const std::string& Name);
+    const TLine* FindLine(const std::string& Section, const std::string& Key) const;
+    void WriteValue(const std::string& Section, const std::string& Key, const std::string& Value);
+
     std::string FFileName;
+    std::vector<TSection> FSections;
 };
 
 // The path with its extension replaced by Ext (".ini"); a name without an

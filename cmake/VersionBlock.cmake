@@ -1,0 +1,31 @@
+# The version block of the panel's executable: Linux executables carry no
+# version resource, so a build-time tool turns the project version into a
+# block in our own format (platform/VersionInfo.h) and a generated source
+# places it in the ELF section ".velmor_version" of the target.
+#
+#   velmor_embed_version(<target>)
+#
+# Included once from platform/ (the tool is built from the platform layer);
+# CMake functions are global, so any folder may call it.
+
+if(NOT TARGET velmor_versiongen)
+  add_executable(velmor_versiongen ${CMAKE_CURRENT_LIST_DIR}/VersionBlockGen.cpp)
+  target_link_libraries(velmor_versiongen PRIVATE velmor_platform)
+  set_target_properties(velmor_versiongen PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+endif()
+
+function(velmor_embed_version TARGET)
+  set(_out ${CMAKE_CURRENT_BINARY_DIR}/${TARGET}_version_block.cpp)
+  add_custom_command(
+    OUTPUT ${_out}
+    COMMAND velmor_versiongen ${_out} ${PROJECT_VERSION}
+      "ProductName=Velmor"
+      "FileDescription=Velmor Stepper Motor Controller Control Software"
+      "InternalName=${TARGET}"
+      "OriginalFilename=${TARGET}"
+    DEPENDS velmor_versiongen
+    COMMENT "Generating the version block of ${TARGET} (${PROJECT_VERSION})"
+    VERBATIM
+  )
+  target_sources(${TARGET} PRIVATE ${_out})
+endfunction()

@@ -1,0 +1,232 @@
+// The settings file on disk: reading, replacing, and failures that must
+// leave the stored settings intact. The tests run as root, so they provoke
+// failures with missing folders, folders in place of files and resource
+// limits rather than with permission bits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Exception.h"
+#include "platform/IniFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class IniFileFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char Template[] = "/tmp/velmor-ini-XXXXXX";
+        ASSERT_NE(mkdtemp(Template), nullptr);
+        Dir = Template;
+        Path = Dir + "/velmor.ini";
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    static std::string Load(const std::string& P)
+    {
+        std::ifstream F(P, std::ios::binary);
+        std::stringstream S;
+        S << F.rdbuf();
+        return S.str();
+    }
+    static void Save(const std::string& P, const std::string& Text)
+    {
+        std::ofstream F(P, std::ios::binary | std::ios::trunc);
+        F << Text;
+    }
+    std::vector<std::string> Entries() const
+    {
+        std::vector<std::string> Names;
+        for (const auto& E : fs::directory_iterator(Dir))
+            Names.push_back(E.path().filename().string());
+        std::sort(Names.begin(), Names.end());
+        return Names;
+    }
+    static std::string MessageOf(TIniFile& Ini)
+    {
+        try {
+            Ini.UpdateFile();
+        } catch (const Exception& E) {
+            return E.Message();
+        }
+        return "(no exception)";
+    }
+
+    std::string Dir;
+    std::string Path;
+};
+
+const char OldFile[] = "[General]\r\nLeft=1\r\n\r\n";
+
+TEST_F(IniFileFiles, MissingFileReadsAsEmptyAndIsCreatedOnUpdate)
+{
+    TIniFile Ini(Path);
+    EXPECT_EQ(Ini.Text(), "");
+    EXPECT_EQ(Ini.ReadInteger("General", "Left", 600), 600);
+    Ini.WriteInteger("General", "Left", 600);
+    mode_t Old = umask(022);
+    Ini.UpdateFile();
+    umask(Old);
+    EXPECT_EQ(Load(Path), "[General]\r\nLeft=600\r\n\r\n");
+    struct stat St;
+    ASSERT_EQ(stat(Path.c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 0777, 0644u);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"velmor.ini"});
+}
+
+TEST_F(IniFileFiles, UpdateReplacesTheFileKeepingItsPermissions)
+{
+    Save(Path, "[Mine]\nKeep = me\n[General]\nLeft=5\n");
+    ASSERT_EQ(chmod(Path.c_str(), 0640), 0);
+    TIniFile Ini(Path);
+    EXPECT_EQ(Ini.ReadInteger("General", "Left", 0), 5);
+    Ini.WriteInteger("General", "Left", 7);
+    Ini.UpdateFile();
+    EXPECT_EQ(Load(Path), "[Mine]\r\nKeep=me\r\n\r\n[General]\r\nLeft=7\r\n\r\n");
+    struct stat St;
+    ASSERT_EQ(stat(Path.c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 07777, 0640u);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"velmor.ini"});
+}
+
+TEST_F(IniFileFiles, SymbolicLinkStaysALink)
+{
+    std::string Real = Dir + "/real.ini";
+    Save(Real, OldFile);
+    ASSERT_EQ(symlink("real.ini", Path.c_str()), 0);
+    TIniFile Ini(Path);
+    Ini.WriteInteger("General", "Left", 2);
+    Ini.UpdateFile();
+    EXPECT_TRUE(fs::is_symlink(Path));
+    EXPECT_EQ(Load(Real), "[General]\r\nLeft=2\r\n\r\n");
+}
+
+TEST_F(IniFileFiles, LongFileNameStillSaves)
+{
+    std::string Long = Dir + "/" + std::string(240, 'v') + ".ini";
+    TIniFile Ini(Long);
+    Ini.WriteInteger("General", "Left", 3);
+    Ini.UpdateFile();
+    EXPECT_EQ(Load(Long), "[General]\r\nLeft=3\r\n\r\n");
+}
+
+TEST_F(IniFileFiles, MissingFolderCannotCreateFile)
+{
+    std::string Missing = Dir + "/no-such-folder/velmor.ini";
+    TIniFile Ini(Missing);
+    Ini.WriteInteger("General", "Left", 1);
+    EXPECT_EQ(MessageOf(Ini), "Cannot create file " + Missing);
+    EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(IniFileFiles, RelativeNameIsReportedWithItsFullPath)
+{
+    std::string Cwd = fs::current_path().string();
+    fs::current_path(Dir);
+    TIniFile Ini("missing/velmor.ini");
+    Ini.WriteInteger("General", "Left", 1);
+    std::string Message = MessageOf(Ini);
+    fs::current_path(Cwd);
+    EXPECT_EQ(Message, "Cannot create file " + fs::canonical(Dir).string() + "/missing/velmor.ini");
+}
+
+TEST_F(IniFileFiles, TemporaryFileThatCannotBeCreatedLeavesTheOldFile)
+{
+    Save(Path, OldFile);
+    TIniFile Ini(Path);
+    Ini.WriteInteger("General", "Left", 2);
+
+    // No file descriptor left: the new content cannot even be started.
+    struct rlimit Old;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &Old), 0);
+    struct rlimit None = Old;
+    None.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &None), 0);
+    std::string Message = MessageOf(Ini);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &Old), 0);
+
+    EXPECT_EQ(Message, "Cannot create file " + Path);
+    EXPECT_EQ(Load(Path), OldFile);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"velmor.ini"});
+}
+
+TEST_F(IniFileFiles, FailedWriteLeavesTheOldFileAndNoTemporaryFile)
+{
+    Save(Path, OldFile);
+    TIniFile Ini(Path);
+    for (int I = 0; I < 50; ++I)
+        Ini.WriteInteger("Section" + std::to_string(I), "Key", I);
+
+    // A file size limit below the new content makes the write fail midway.
+    auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit Old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Old), 0);
+    struct rlimit Small = Old;
+    Small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
+    std::string Message = MessageOf(Ini);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Old), 0);
+    std::signal(SIGXFSZ, OldHandler);
+
+    EXPECT_EQ(Message.rfind("Cannot write file " + Path + ": ", 0), 0u) << Message;
+    EXPECT_EQ(Load(Path), OldFile);
+    EXPECT_EQ(Entries(), std::vector<std::string>{"velmor.ini"});
+}
+
+TEST_F(IniFileFiles, FolderInPlaceOfTheFile)
+{
+    // The file object is built while the name is free; then a folder takes
+    // the name.
+    TIniFile Ini(Path);
+    Ini.WriteInteger("General", "Left", 4);
+    ASSERT_TRUE(fs::create_directory(Path));
+    Save(Path + "/inside", "x");
+
+    try {
+        TIniFile Reading(Path);
+        ADD_FAILURE() << "reading a folder did not throw";
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "Cannot read file " + Path + ": it is a folder");
+    }
+
+    // Writing over the folder fails at the final replacement, which must not
+    // leave the temporary file behind or touch the folder.
+    std::string Message = MessageOf(Ini);
+    EXPECT_EQ(Message.rfind("Cannot replace file " + Path + ": ", 0), 0u) << Message;
+    EXPECT_TRUE(fs::is_directory(Path));
+    EXPECT_EQ(Load(Path + "/inside"), "x");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"velmor.ini"});
+}
+
+TEST_F(IniFileFiles, SpecialFileCannotBeRead)
+{
+    std::string Fifo = Dir + "/fifo.ini";
+    ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
+    try {
+        TIniFile Ini(Fifo); // must neither block nor read
+        ADD_FAILURE() << "reading a FIFO did not throw";
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.Message(), "Cannot read file " + Fifo + ": it is not a regular file");
+    }
+}
+
+TEST_F(IniFileFiles, ReadsFileWrittenWithAnyLineEnds)
+{
+    Save(Path, "[I]\rIw=1\nIa=2\r\nIh=3");
+    TIniFile Ini(Path);
+    EXPECT_EQ(Ini.ReadInteger("I", "Iw", 0), 1);
+    EXPECT_EQ(Ini.ReadInteger("I", "Ia", 0), 2);
+    EXPECT_EQ(Ini.ReadInteger("I", "Ih", 0), 3);
+}
+
+} // namespace
