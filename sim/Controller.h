@@ -1,0 +1,125 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "sim/ControlFile.h"
+#include "sim/Motion.h"
+#include "sim/Parameters.h"
+
+// The virtual controller VLM-1: the model behind libvelmor.so. One member
+// function per library call, with the same name and arguments; each returns
+// the call's truth value and, on failure, leaves the text that GetLastError
+// hands out. Every call first moves the model on to the clock's "now"; there
+// are no threads.
+//
+// Defined behaviour beyond the library interface:
+// - Open loads the stored parameters (built-in defaults when there are none
+//   or the file is damaged); the motor's position and motion carry over a
+//   close and a reopen. Close always succeeds and never stops the motor.
+// - With the link closed every call but OpenDevice, CloseDevice and
+//   GetLastError fails with "Device is not open".
+// - With the link cut through the control file (ControlFile.cpp) every call
+//   but CloseDevice and GetLastError fails, OpenDevice included; the motor
+//   goes on meanwhile.
+// - A call that fails changes nothing.
+// - GetNc, GetNb round to the nearest half-step and clamp to 32 bits; GetVc
+//   rounds the signed speed.
+// - GetLim reports the inputs as they are, enabled or not; the contact-type
+//   bit does not change them.
+// - StartdN counts from the reported coordinate.
+// - A command into an enabled limit switch that is already active is taken,
+//   but the motor does not move and the state is 2 at once.
+// - Homing that starts on the home sensor trips at once, recording the
+//   present coordinate; homing that starts beyond the sensor in its search
+//   direction runs until a limit switch (or for ever when none is enabled).
+// - StartD(0) ramps down keeping the state of what the motor did, then
+//   reports 0; Stop stops at once, state 0. A limit stop on the ramp shows
+//   state 2 at once; a homing stop on the ramp shows 6 until the motor stands,
+//   then 1.
+namespace Sim {
+
+// Monotonic time in nanoseconds.
+using Clock = std::function<int64_t()>;
+int64_t SteadyNow();
+
+struct Options {
+    Clock Now = SteadyNow;
+    std::string StatePath;   // empty: nothing is stored
+    std::string ControlPath; // empty: no control file
+    AxisLayout Axis;
+
+    // The real clock and the paths of Storage.h taken from the environment.
+    static Options FromEnvironment();
+};
+
+class VirtualController {
+public:
+    static constexpr const char* InfoText = "Virtual controller VLM-1 (simulated)";
+    static constexpr const char* NotOpenText = "Device is not open";
+    static constexpr const char* LinkDownText = "No answer from the controller: the link is down";
+
+    explicit VirtualController(Options Opts = Options::FromEnvironment());
+
+    bool OpenDevice();
+    bool CloseDevice();
+    bool GetInfo(char** Text);
+    bool GetLastError(char** Text);
+
+    bool SetMode(int32_t Step, int32_t Decay);
+    bool SetIw(int32_t Current);
+    bool SetIa(int32_t Current);
+    bool SetIh(int32_t Current);
+    bool SetVm(int32_t Speed);
+    bool SetVw(int32_t Speed);
+    bool SetAw(int32_t Acceleration);
+    bool SetLim(int32_t Backward, int32_t Forward, int32_t Home);
+    bool SetCtrl(int32_t Word);
+    bool SetNc(int32_t Coordinate);
+
+    bool StartD(int32_t Dir);
+    bool StartN(int32_t N);
+    bool StartdN(int32_t Dn);
+    bool Home(int32_t Dir);
+    bool Stop();
+    bool SavePar();
+
+    bool GetStat(int32_t* State);
+    bool GetNc(int32_t* Coordinate);
+    bool GetNb(int32_t* Coordinate);
+    bool GetVc(int32_t* Speed);
+    bool GetLim(int32_t* Word);
+    bool GetAdc(int32_t* Reading);
+
+    // For tests and tools: no call, no time passes.
+    bool IsOpen() const { return FOpen; }
+    const Parameters& Params() const { return FParams; }
+    const Motion& Axis() const { return FMotion; }
+    const std::string& LastError() const { return FLastError; }
+    const Options& GetOptions() const { return FOptions; }
+
+    // Supply voltage in tenths of a volt at a time: 24.0 V with a ripple of
+    // one tenth, repeating every second (240, 241, 240, 239).
+    static int32_t SupplyReading(int64_t NowNs);
+
+private:
+    // Moves on to now, then the control file, the link and the open state
+    // decide whether the call named Name may go on.
+    bool Begin(const char* Name, bool NeedLink = true, bool NeedOpen = true);
+    bool Fail(const std::string& Text);
+    bool Refuse(const std::string& Complaint) { return Complaint.empty() ? false : !Fail(Complaint); }
+    void Apply(const Parameters& P);
+    template <class Fn> bool Read(const char* Name, int32_t* Out, Fn Value);
+
+    Options FOptions;
+    ControlFile FControl;
+    Motion FMotion;
+    Parameters FParams;
+    bool FOpen = false;
+    int64_t FNow = 0;
+    bool FStarted = false;
+    std::string FLastError;
+};
+
+} // namespace Sim
