@@ -142,6 +142,12 @@ TEST_F(IniFileFiles, RelativeNameIsReportedWithItsFullPath)
 
 TEST_F(IniFileFiles, TemporaryFileThatCannotBeCreatedLeavesTheOldFile)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtime itself needs file descriptors to look at memory
+    // while it checks a thrown exception, so with none left it reports a
+    // false fault. The plain build runs this case.
+    GTEST_SKIP() << "needs file descriptors the sanitizer runtime uses";
+#endif
     Save(Path, OldFile);
     TIniFile Ini(Path);
     Ini.WriteInteger("General", "Left", 2);

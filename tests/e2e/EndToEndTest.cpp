@@ -1,0 +1,123 @@
+// The real panel on the virtual controller, offscreen, polled by its own
+// timer in real time.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "app/Application.h"
+#include "tests/support/TestSupport.h"
+#include "ui/Vlm_main.h"
+
+namespace {
+
+class EndToEnd : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    std::unique_ptr<TMainForm> W;
+
+    void SetUp() override
+    {
+        // Each test runs in a process of its own, so the controller's stored
+        // parameters and control file live in this test's folder.
+        setenv("VELMOR_SIM_STATE", (Dir.path() + "/state.ini").toLocal8Bit().constData(), 1);
+        setenv("VELMOR_SIM_CONTROL", (Dir.path() + "/control").toLocal8Bit().constData(), 1);
+        Application::SetExeName(Dir.path() + "/velmor");
+        TestSupport::Boxes().clear();
+        W = std::make_unique<TMainForm>();
+        W->show();
+        ASSERT_TRUE(WaitOnLine());
+    }
+
+    void TearDown() override
+    {
+        if (W)
+            W->close();
+        W.reset();
+    }
+
+    bool WaitOnLine() { return QTest::qWaitFor([&] { return W->StatusText(0).startsWith(" ON LINE: "); }, 3000); }
+
+    void Control(const char* Text)
+    {
+        QFile F(Dir.path() + "/control");
+        ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        F.write(Text);
+    }
+
+    static void Type(TFloatEdit* Field, const QString& Text)
+    {
+        Field->selectAll();
+        QTest::keyClicks(Field, Text);
+        QTest::keyClick(Field, Qt::Key_Return);
+    }
+
+    // A brisk motor, so moves take well under a second.
+    void Brisk()
+    {
+        Type(W->feVm, "1000");
+        Type(W->feVw, "4000");
+        Type(W->feAw, "40000");
+    }
+};
+
+TEST_F(EndToEnd, GoToCoordinateReachesItsTargetAndReportsDone)
+{
+    EXPECT_EQ(W->StatusText(0).toStdString().rfind(" ON LINE: ", 0), 0u);
+    Brisk();
+    Type(W->feNr, "3000");
+    W->btStartN->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return W->StatusText(1) == "Operation done"; }, 5000))
+        << W->StatusText(1).toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return W->feNc->Value() == 3000; }, 1000));
+    EXPECT_EQ(W->feVc->Value(), 0);
+    EXPECT_TRUE(TestSupport::Boxes().empty());
+}
+
+TEST_F(EndToEnd, HomingShowsTheCoordinateOnTheSensorsPage)
+{
+    Brisk();
+    W->PageControl->setCurrentIndex(2);
+    W->cbHomeEn->click();
+    ASSERT_TRUE(W->cbHomeDir->isChecked()) << "searches forward by default";
+    W->btHome->click();
+    EXPECT_EQ(W->feHome->text(), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !W->FHoming; }, 5000));
+    EXPECT_FALSE(W->feHome->text().isEmpty());
+    // The sensor stands at 5000 and trips within its window.
+    EXPECT_LE(std::fabs(W->feHome->Value() - 5000), 50);
+    EXPECT_TRUE(TestSupport::Boxes().empty());
+}
+
+TEST_F(EndToEnd, CutLinkGoesOffLineAndComesBackByItself)
+{
+    Control("link=down\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return W->StatusText(0) == " OFF LINE "; }, 3000));
+    EXPECT_FALSE(W->FConnected);
+    Control("link=up\n");
+    EXPECT_TRUE(WaitOnLine());
+    // The parameters were sent again: a move runs at the panel's speed.
+    Brisk();
+    W->btStartR->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return W->feVc->Value() == 4000; }, 3000)) << W->feVc->Value();
+    W->btStop->click();
+    EXPECT_TRUE(TestSupport::Boxes().empty()) << "the poll says nothing to the operator";
+}
+
+TEST_F(EndToEnd, FailedCommandShowsTheControllersText)
+{
+    Control("fail VLM_SetIw Current rejected by drive\n");
+    QTest::qWait(300); // the controller looks at its control file every 200 ms
+    Type(W->feCw, "1500");
+    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Current rejected by drive.");
+    EXPECT_EQ(W->feCw->Value(), 1500);
+}
+
+} // namespace
