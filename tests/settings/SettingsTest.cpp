@@ -209,6 +209,21 @@ TEST_F(SettingsFileTest, UnreadableFileStartsWithDefaultsAndIsNotOverwritten)
     EXPECT_TRUE(QFileInfo(IniPath()).isDir());
 }
 
+TEST_F(SettingsFileTest, PositionSavedWhileMinimisedIsTheNormalOne)
+{
+    Create();
+    W->show();
+    W->move(140, 170);
+    const QPoint Normal = W->pos();
+    W->showMinimized();
+    ASSERT_TRUE(W->isMinimized());
+    W->move(-32000, -32000); // where some systems park a minimised window
+    CloseWindow();
+    QByteArray Saved = ReadIni();
+    EXPECT_TRUE(Saved.contains("Left=" + QByteArray::number(Normal.x()) + "\r\n")) << Saved.constData();
+    EXPECT_TRUE(Saved.contains("Top=" + QByteArray::number(Normal.y()) + "\r\n"));
+}
+
 TEST_F(SettingsFileTest, ExitMenuRunsTheSameCloseSequence)
 {
     Create();

@@ -1,0 +1,26 @@
+#!/bin/sh
+# Builds one fuzz target with libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer: fuzz/build.sh number|ini OUTPUT_FOLDER
+# scripts/fuzz builds and runs them all; by hand, for example:
+#   fuzz/build.sh number /tmp/f && /tmp/f/parse_fuzz -max_total_time=30 \
+#       -dict=fuzz/number/number.dict /tmp/f/corpus fuzz/number/corpus
+set -eu
+if [ $# -lt 2 ]; then
+    echo "usage: $0 number|ini OUTPUT_FOLDER" >&2
+    exit 2
+fi
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+case $1 in
+    number) EXE=parse_fuzz; SOURCES="fuzz/number/parse_fuzz.cpp controls/FloatFormat.cpp" ;;
+    ini) EXE=ini_fuzz; SOURCES="fuzz/ini/ini_fuzz.cpp platform/IniFile.cpp platform/Exception.cpp" ;;
+    *) echo "unknown fuzz target $1" >&2; exit 2 ;;
+esac
+OUT=$2
+mkdir -p "$OUT/corpus"
+FILES=""
+for f in $SOURCES; do FILES="$FILES $ROOT/$f"; done
+# shellcheck disable=SC2086
+${CXX:-clang++} -std=c++17 -g -O1 -fno-omit-frame-pointer \
+    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -I"$ROOT" $FILES -o "$OUT/$EXE"
+echo "built $OUT/$EXE"
