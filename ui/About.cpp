@@ -1,5 +1,6 @@
 #include "ui/About.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QFont>
 #include <QFrame>
@@ -136,7 +137,9 @@ void TAboutForm::FormCreate(QObject* /*Sender*/)
         "\\StringFileInfo\\" + VersionInfo::TranslationName(Language, CodePage) + "\\FileVersion";
     if (!VersionInfo::VerQueryValue(Block.get(), SubBlock, &Value, &Length))
         return;
-    Label2->setText(Label2->text() + QString::fromUtf8(static_cast<const char*>(Value)));
+    // The text ends at its zero, and never past the value the block holds.
+    const char* Text = static_cast<const char*>(Value);
+    Label2->setText(Label2->text() + QString::fromUtf8(Text, static_cast<qsizetype>(qstrnlen(Text, Length))));
     Label2->adjustSize();
 }
 
@@ -174,6 +177,13 @@ void TAboutForm::reject()
 bool TAboutForm::eventFilter(QObject* Watched, QEvent* Event)
 {
     if (Event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(Watched, Event);
+    // A key goes first to the focused control, then up through its parents
+    // while they leave it: the window looks at it once, at the first stop.
+    const bool Passing = Event == FPreviewed && Watched == FPreviewedParent;
+    FPreviewed = Event;
+    FPreviewedParent = Watched->isWidgetType() ? static_cast<QWidget*>(Watched)->parentWidget() : nullptr;
+    if (Passing)
         return QDialog::eventFilter(Watched, Event);
     bool Spent = false;
     Guarded([&] {

@@ -42,6 +42,12 @@ public:
 protected:
     // Key preview: the window sees key presses before the focused control.
     bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    // The key press last looked at and the control it goes on to if its
+    // receiver leaves it (compared, never followed).
+    const QEvent* FPreviewed = nullptr;
+    const QObject* FPreviewedParent = nullptr;
 };
 
 extern TAboutForm* AboutForm;

@@ -115,6 +115,17 @@ TEST_F(About, MissingPiecesLeaveVersionAloneWithoutAMessage)
     EXPECT_TRUE(TestSupport::Boxes().empty());
 }
 
+TEST_F(About, VersionHeldWithoutItsZeroIsReadNoFurtherThanItsLength)
+{
+    // "FileVersion" marked as binary data, last in the block, with no zero
+    // after it: the text ends where the value ends.
+    TVersionNode Root{"VS_VERSION_INFO", 0, {}, {}};
+    Root.Children.push_back({"VarFileInfo", 1, {}, {{"Translation", 0, {0x19, 0x04, 0xE3, 0x04}, {}}}});
+    Root.Children.push_back(
+        {"StringFileInfo", 1, {}, {{"041904E3", 1, {}, {{"FileVersion", 0, {'7', '.', '7'}, {}}}}}});
+    EXPECT_EQ(VersionShownFor(ProgramWithSection("unterminated", SerializeNode(Root))), "Version 7.7");
+}
+
 TEST_F(About, ShowsTheVersionOfThePanelExecutable)
 {
     ASSERT_TRUE(fs::exists(VELMOR_EXE));
