@@ -47,7 +47,9 @@
 
 namespace {
 
-constexpr std::size_t MaxFileSize = 16u * 1024u * 1024u;
+// A settings file holds a few hundred bytes; a file beyond this is not one,
+// and reading it would only cost memory (some 25 bytes for every line).
+constexpr std::size_t MaxFileSize = 1024u * 1024u;
 
 bool IsTrimmed(unsigned char C) { return C <= 0x20 || C == 0x7F; }
 
@@ -344,6 +346,10 @@ void TIniFile::UpdateFile()
         }
     }
     bool Exists = stat(Target.c_str(), &St) == 0 && S_ISREG(St.st_mode);
+    // A file the user may not write stays as it is, although its folder
+    // would let a rename replace it.
+    if (Exists && access(Target.c_str(), W_OK) != 0)
+        throw Exception("Cannot create file " + Path);
 
     std::size_t Slash = Target.find_last_of('/');
     std::string Folder = Slash == std::string::npos ? std::string("./") : Target.substr(0, Slash + 1);

@@ -155,10 +155,12 @@ void TMainForm::FormClose(QObject*)
 void TMainForm::closeEvent(QCloseEvent* Event)
 {
     if (!FClosed) {
-        Guarded([&] { FormClose(this); });
-        // From here on nothing more may reach the controller.
+        // From here on no tick may run, not even inside a message box of the
+        // closing itself, so nothing reaches the controller after its stop
+        // but the final disconnect; and the window closes only once.
         FClosed = true;
         Timer->stop();
+        Guarded([&] { FormClose(this); });
     }
     Event->accept();
 }
@@ -556,6 +558,9 @@ void TMainForm::LoadSettings()
     FHome = Int("Limits", "Home", 0);
     SetChecked(cbHomeDir, Bool("Limits", "HomeDir", true));
     FCntrl = Int("Control", "Mode", 32);
+    // The stored position is the normal one, also if the window is first
+    // shown minimised.
+    FNormalPos = pos();
 }
 
 void TMainForm::SaveSettings()

@@ -224,6 +224,38 @@ TEST_F(SettingsFileTest, PositionSavedWhileMinimisedIsTheNormalOne)
     EXPECT_TRUE(Saved.contains("Top=" + QByteArray::number(Normal.y()) + "\r\n"));
 }
 
+TEST_F(SettingsFileTest, StoredPositionIsSavedWhenTheWindowNeverLeftMinimised)
+{
+    WriteIni("[General]\nLeft=140\nTop=170\n");
+    Create();
+    W->showMinimized();
+    CloseWindow();
+    QByteArray Saved = ReadIni();
+    EXPECT_TRUE(Saved.contains("Left=140\r\nTop=170\r\n")) << Saved.constData();
+}
+
+TEST_F(SettingsFileTest, NoTickRunsWhileTheClosingShowsItsError)
+{
+    // The save fails and its message box waits for the operator, with the
+    // poll timer running as usual: the link must not come back meanwhile.
+    Application::SetExeName(Dir.path() + "/gone/velmor");
+    Create();
+    W->Timer->start();
+    int Boxes = 0;
+    Application::SetMessageBoxHook([&](const QString&, const QString&, int) {
+        ++Boxes;
+        W->close(); // closing again while the first close waits does nothing
+        QTest::qWait(350);
+        return int(Application::IDOK);
+    });
+    VD::ClearCalls();
+    W->close();
+    TestSupport::RecordMessageBoxes();
+    EXPECT_EQ(Boxes, 1);
+    EXPECT_FALSE(W->Timer->isActive());
+    EXPECT_EQ(Log(), (Strings{"VLM_Stop()", "VLM_CloseDevice()"}));
+}
+
 TEST_F(SettingsFileTest, ExitMenuRunsTheSameCloseSequence)
 {
     Create();
