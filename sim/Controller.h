@@ -34,6 +34,13 @@
 // - Homing that starts on the home sensor trips at once, recording the
 //   present coordinate; homing that starts beyond the sensor in its search
 //   direction runs until a limit switch (or for ever when none is enabled).
+// - The home sensor trips a homing run only while it is enabled. Disabled
+//   during the search, it is ignored and the search goes on in its direction,
+//   still state 6, until an enabled limit switch (state 2) or a stop command
+//   ends it; enabled again before the motor has passed it, it trips as usual
+//   (at once when the motor stands on it).
+// - A positioning run never passes its target because Vm or Aw changed under
+//   way (see Motion.h); only a new target too close to stop for is passed.
 // - StartD(0) ramps down keeping the state of what the motor did, then
 //   reports 0; Stop stops at once, state 0. A limit stop on the ramp shows
 //   state 2 at once; a homing stop on the ramp shows 6 until the motor stands,

@@ -56,6 +56,7 @@ void Motion::Halt()
 void Motion::MoveTo(double Coordinate)
 {
     FTarget = Coordinate - FOffset;
+    FStopSpeed = 0;
     FMode = Mode::Position;
     FState = StatePositioning;
 }
@@ -130,7 +131,7 @@ void Motion::CheckInputs()
         TripLimit(FDrive.LimForward);
     else if (H < 0 && (FDrive.LimBackward & InputEnabled) && FX <= FLayout.BackwardLimit)
         TripLimit(FDrive.LimBackward);
-    else if (FMode == Mode::Home && H == FDir && HomeActive())
+    else if (FMode == Mode::Home && (FDrive.LimHome & InputEnabled) && H == FDir && HomeActive())
         TripHome();
 }
 
@@ -242,7 +243,6 @@ bool Motion::Plan(Phase& P)
 // One piece of a positioning run, or false after a change that takes no time.
 bool Motion::PlanPosition(Phase& P)
 {
-    const double Vm = FDrive.Vm;
     const double Aw = FDrive.Aw;
     const double Vc = Cruise();
     const double D = FTarget - FX;
@@ -252,6 +252,13 @@ bool Motion::PlanPosition(Phase& P)
     const double Eps = 1e-9 + 1e-12 * std::max(std::fabs(FX), std::fabs(FTarget));
     const int S = SignOf(FV);
     const double U = std::fabs(FV);
+    // On course, a lower Vm or Aw must not carry the motor past the target:
+    // it stops there no faster than it was going to, and no slower than Aw
+    // still allows from here; the braking below may then exceed a lowered Aw.
+    const bool OnCourse = FStopSpeed > 0 && S != 0 && S == Dir;
+    double Vm = FDrive.Vm;
+    if (OnCourse && Aw > 0)
+        Vm = std::max(Vm, std::min(FStopSpeed, std::sqrt(std::max(0.0, U * U - 2 * Aw * Dist))));
 
     if (S == 0) {
         if (Dist <= Eps)
@@ -270,6 +277,7 @@ bool Motion::PlanPosition(Phase& P)
     }
     if (S != Dir || Dist <= Eps) {
         // Heading away from the target, or on it too fast: ramp down, then come back.
+        FStopSpeed = 0;
         if (U > Vm && Aw > 0) {
             P = Ramp(S, U, Vm, End::Halt);
             return true;
@@ -277,6 +285,7 @@ bool Motion::PlanPosition(Phase& P)
         FV = 0;
         return false;
     }
+    FStopSpeed = Vm;
     P = Phase();
     if (Aw == 0) {
         if (U != Vc) {
@@ -322,7 +331,7 @@ bool Motion::PlanPosition(Phase& P)
     }
     // The braking ramp, reaching Vm exactly on the target.
     const double Need = (U * U - Vm * Vm) / (2 * Dist);
-    if (Need <= Aw * (1 + 1e-6)) {
+    if (Need <= Aw * (1 + 1e-6) || OnCourse) {
         P.A = -S * Need;
         P.Duration = (U - Vm) / Need;
         P.EndV = S * Vm;
@@ -331,7 +340,8 @@ bool Motion::PlanPosition(Phase& P)
         P.EndX = FTarget;
         return true;
     }
-    // Too close to stop for: pass it on the ramp and come back.
+    // A new target too close to stop for: pass it on the ramp and come back.
+    FStopSpeed = 0;
     P = Ramp(S, U, Vm, End::Halt);
     return true;
 }
@@ -345,7 +355,7 @@ void Motion::CutAtEvents(Phase& P) const
         CutAt(P, FLayout.ForwardLimit);
     if (S < 0 && (FDrive.LimBackward & InputEnabled) && FX > FLayout.BackwardLimit)
         CutAt(P, FLayout.BackwardLimit);
-    if (FMode == Mode::Home && S == FDir) {
+    if (FMode == Mode::Home && (FDrive.LimHome & InputEnabled) && S == FDir) {
         const double Edge = FLayout.HomeSensor - S * FLayout.HomeHalfWidth;
         if (S > 0 ? FX < Edge : FX > Edge)
             CutAt(P, Edge);

@@ -19,7 +19,13 @@
 // a short move never reaches the cruise speed. A new command takes over from
 // the current motion: a reversal ramps down to Vm, stops, then starts the
 // other way; a target too close to stop for is passed on the ramp and then
-// approached from the other side.
+// approached from the other side. A run once on course for its target is
+// never carried past it by a change of Vm or Aw: after a lower Vm it reaches
+// the target at the lowest speed Aw allows from where it is, but no faster
+// than it was going to; after a lower Aw it brakes as hard as it must to stop
+// there, harder than Aw if need be.
+//
+// The home sensor stops a homing run only while it is enabled.
 namespace Sim {
 
 struct AxisLayout {
@@ -111,6 +117,9 @@ private:
     double FV = 0;
     double FOffset = 0;
     double FTarget = 0; // axis position of a positioning run
+    // The speed at which a positioning run on course for its target is to
+    // reach it; 0 until the run heads for the target able to stop on it.
+    double FStopSpeed = 0;
     int FDir = 0;       // direction of a run or of a homing search
     int32_t FState = StateStopped;
     int32_t FFinalState = StateStopped; // state once a ramp stop has ended

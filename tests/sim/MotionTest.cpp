@@ -181,6 +181,31 @@ TEST_F(MotionTest, FarMovesStayExactAndReportsClampTo32Bits)
     EXPECT_EQ(Nc(), -5);
 }
 
+// Vm 500: braking from 1000 starts 375 before the target, at 1.75 s; at 1.9 s
+// the motor is at 1763.75 at 850. A lower Vm or Aw from there on must not
+// carry it past the target.
+TEST_F(MotionTest, LoweringVmOrAwWhileBrakingStillStopsOnTheTarget)
+{
+    for (int Lower = 0; Lower < 2; ++Lower) {
+        MakeDrive();
+        ASSERT_TRUE(Device->SetVm(500));
+        ASSERT_TRUE(Device->StartN(2000));
+        Wait(1.9);
+        ASSERT_LT(V(), 1000);
+        ASSERT_TRUE(Lower == 0 ? Device->SetVm(1) : Device->SetAw(1));
+        double Far = 0, Slowest = 0;
+        for (int I = 0; I < 300; ++I) {
+            Wait(0.01);
+            Far = std::max(Far, X());
+            Slowest = std::min(Slowest, V());
+        }
+        EXPECT_LE(Far, 2000) << (Lower == 0 ? "Vm" : "Aw");
+        EXPECT_EQ(Slowest, 0) << (Lower == 0 ? "Vm" : "Aw");
+        EXPECT_EQ(Nc(), 2000);
+        EXPECT_EQ(Stat(), 1);
+    }
+}
+
 // Any mix of commands, parameter changes and gaps leaves the motion sound,
 // and a positioning run given time always ends exactly on its target.
 TEST_F(MotionTest, RandomCommandMixesAlwaysSettleOnTheTarget)

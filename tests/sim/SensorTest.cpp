@@ -136,3 +136,18 @@ TEST_F(SensorTest, HomingStoppedByALimitAndHomingWithTheSensorOff)
     EXPECT_EQ(Nc(), -1000);
     EXPECT_EQ(Nb(), 0);
 }
+
+TEST_F(SensorTest, HomeSensorDisabledDuringTheSearchNoLongerTripsIt)
+{
+    MakeDrive();
+    ASSERT_TRUE(Device->SetLim(0, 1 | 4, 1));
+    ASSERT_TRUE(Device->Home(1));
+    Wait(0.5); // at 175, short of the sensor
+    ASSERT_TRUE(Device->SetLim(0, 1 | 4, 0));
+    Wait(0.5); // at 600: past the sensor, still searching
+    EXPECT_EQ(Stat(), 6);
+    Wait(2);
+    EXPECT_EQ(Stat(), 2);
+    EXPECT_EQ(Nc(), 1000);
+    EXPECT_EQ(Nb(), 0);
+}
