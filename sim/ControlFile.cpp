@@ -31,6 +31,7 @@
 // gives "Simulated failure of VLM_...". A failing call changes nothing, as any
 // failed call of the controller. VLM_GetLastError never fails.
 #include "sim/ControlFile.h"
+#include "sim/Parameters.h"
 
 #include <sys/stat.h>
 
@@ -44,16 +45,6 @@ namespace {
 
 // A control file is a few lines; anything longer is read only this far.
 constexpr std::streamsize MaxControlText = 64 * 1024;
-
-std::string Trim(const std::string& S)
-{
-    size_t B = 0, E = S.size();
-    while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
-        ++B;
-    while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
-        --E;
-    return S.substr(B, E - B);
-}
 
 std::string Lower(std::string S)
 {

@@ -43,16 +43,6 @@ constexpr int KeyCount = sizeof(Keys) / sizeof(Keys[0]);
 
 const char* const Section = "[Parameters]";
 
-std::string Trim(const std::string& S)
-{
-    size_t B = 0, E = S.size();
-    while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
-        ++B;
-    while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
-        --E;
-    return S.substr(B, E - B);
-}
-
 // A plain signed decimal that fits 32 bits, nothing else.
 bool ParseInt(const std::string& S, int32_t& Out)
 {
@@ -187,6 +177,16 @@ bool ParseParameters(const std::string& Text, Parameters& Out)
         return false;
     Out = P;
     return true;
+}
+
+std::string Trim(const std::string& S)
+{
+    size_t B = 0, E = S.size();
+    while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
+        ++B;
+    while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
+        --E;
+    return S.substr(B, E - B);
 }
 
 } // namespace Sim

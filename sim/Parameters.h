@@ -53,4 +53,8 @@ std::string Check(const Parameters& P);
 std::string FormatParameters(const Parameters& P);
 bool ParseParameters(const std::string& Text, Parameters& Out);
 
+// S without the blanks and control characters at either end (the stored
+// parameters and the control file are read line by line with it).
+std::string Trim(const std::string& S);
+
 } // namespace Sim
