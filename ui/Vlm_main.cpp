@@ -17,6 +17,7 @@
 #include "device/velmor.h"
 #include "platform/Guard.h"
 #include "platform/IniFile.h"
+#include "settings/SettingsPath.h"
 #include "ui/About.h"
 #include "ui/ParameterWords.h"
 
@@ -48,7 +49,7 @@ void SetProgress(QProgressBar* Bar, int Value)
 
 std::string SettingsFileName()
 {
-    return ChangeFileExt(QFile::encodeName(Application::ExeName()).toStdString(), ".ini");
+    return SettingsFilePath(QFile::encodeName(Application::ExeName()).toStdString());
 }
 
 void ShowSettingsError(const Exception& E)
