@@ -1,0 +1,293 @@
+#include "link/LinkConfig.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace Link {
+
+namespace {
+
+// A setting file is one line; anything much bigger is not one.
+constexpr size_t MaxFileSize = 4096;
+
+const int Speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+
+bool Given(const char* S) { return S && *S; }
+
+std::string Trim(const std::string& S)
+{
+    size_t B = 0, E = S.size();
+    while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
+        ++B;
+    while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
+        --E;
+    return S.substr(B, E - B);
+}
+
+// A plain decimal number within Low..High; Error names What.
+bool Number(const std::string& Text, const char* What, int Low, int High, int& Out, std::string& Error)
+{
+    bool Digits = !Text.empty() && Text.size() <= 9;
+    for (char C : Text)
+        Digits = Digits && C >= '0' && C <= '9';
+    if (!Digits) {
+        Error = std::string(What) + " \"" + Printable(Text) + "\" is not a number";
+        return false;
+    }
+    long V = std::stol(Text);
+    if (V < Low || V > High) {
+        Error = std::string(What) + " " + std::to_string(V) + " is out of range " + std::to_string(Low) + ".." +
+                std::to_string(High);
+        return false;
+    }
+    Out = static_cast<int>(V);
+    return true;
+}
+
+bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
+{
+    bool Seen[3] = {false, false, false};
+    size_t Pos = 0;
+    while (true) {
+        size_t Amp = Text.find('&', Pos);
+        std::string Item = Text.substr(Pos, Amp == std::string::npos ? std::string::npos : Amp - Pos);
+        size_t Eq = Item.find('=');
+        if (Item.empty() || Eq == std::string::npos || Eq == 0) {
+            Error = "option \"" + Printable(Item) + "\" is not NAME=VALUE";
+            return false;
+        }
+        std::string Name = Item.substr(0, Eq), Value = Item.substr(Eq + 1);
+        int Index = Name == "baud" ? 0 : Name == "address" ? 1 : Name == "timeout" ? 2 : -1;
+        if (Index < 0) {
+            Error = "unknown option \"" + Printable(Name) + "\" (known: baud, address, timeout)";
+            return false;
+        }
+        if (Seen[Index]) {
+            Error = "option " + Name + " is given twice";
+            return false;
+        }
+        Seen[Index] = true;
+        if (Index == 0) {
+            if (!Number(Value, "baud", 1, 4000000, C.Baud, Error))
+                return false;
+            bool Standard = false;
+            for (int S : Speeds)
+                Standard = Standard || S == C.Baud;
+            if (!Standard) {
+                Error = "baud " + std::to_string(C.Baud) +
+                        " is not a standard speed (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, "
+                        "230400, 460800, 921600)";
+                return false;
+            }
+        } else if (Index == 1) {
+            if (!Number(Value, "address", 1, 247, C.Address, Error))
+                return false;
+        } else if (!Number(Value, "timeout", 1, 10000, C.TimeoutMs, Error)) {
+            return false;
+        }
+        if (Amp == std::string::npos)
+            return true;
+        Pos = Amp + 1;
+    }
+}
+
+bool ParseTcpTarget(const std::string& Target, LinkConfig& C, std::string& Error)
+{
+    std::string Host, Port;
+    if (!Target.empty() && Target[0] == '[') {
+        size_t Close = Target.find(']');
+        if (Close == std::string::npos || Close + 1 >= Target.size() || Target[Close + 1] != ':') {
+            Error = "tcp needs [ADDRESS]:PORT, e.g. tcp:[::1]:5020";
+            return false;
+        }
+        Host = Target.substr(1, Close - 1);
+        Port = Target.substr(Close + 2);
+    } else {
+        size_t Colon = Target.rfind(':');
+        if (Colon == std::string::npos) {
+            Error = "tcp needs HOST:PORT, e.g. tcp:127.0.0.1:5020";
+            return false;
+        }
+        Host = Target.substr(0, Colon);
+        Port = Target.substr(Colon + 1);
+        if (Host.find(':') != std::string::npos) {
+            Error = "an IPv6 address goes in brackets, e.g. tcp:[::1]:5020";
+            return false;
+        }
+    }
+    if (Host.empty()) {
+        Error = "tcp needs a host address before the port";
+        return false;
+    }
+    for (char C2 : Host) {
+        bool Ok = (C2 >= '0' && C2 <= '9') || (C2 >= 'a' && C2 <= 'f') || (C2 >= 'A' && C2 <= 'F') || C2 == '.' ||
+                  C2 == ':';
+        if (!Ok) {
+            Error = "host \"" + Printable(Host) + "\" is not a numeric address (names are not looked up)";
+            return false;
+        }
+    }
+    C.Host = Host;
+    return Number(Port, "port", 1, 65535, C.Port, Error);
+}
+
+} // namespace
+
+std::string Printable(const std::string& Text)
+{
+    std::string Out;
+    for (char C : Text) {
+        if (Out.size() >= 120) {
+            Out += "...";
+            break;
+        }
+        unsigned char U = static_cast<unsigned char>(C);
+        Out += U < 0x20 || U == 0x7F ? '?' : C;
+    }
+    return Out;
+}
+
+bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error)
+{
+    const std::string L = Trim(Line);
+    if (L == "virtual") {
+        Out = LinkConfig();
+        return true;
+    }
+    LinkConfig C;
+    std::string Rest;
+    if (L.compare(0, 7, "serial:") == 0) {
+        C.Type = LinkConfig::Kind::Serial;
+        Rest = L.substr(7);
+    } else if (L.compare(0, 4, "tcp:") == 0) {
+        C.Type = LinkConfig::Kind::Tcp;
+        Rest = L.substr(4);
+    } else {
+        Error = L.empty() ? "the setting is empty (use virtual, serial:PATH or tcp:HOST:PORT)"
+                          : "the setting does not start with virtual, serial: or tcp:";
+        return false;
+    }
+    size_t Question = Rest.find('?');
+    std::string Target = Rest.substr(0, Question);
+    if (C.Type == LinkConfig::Kind::Serial) {
+        if (Target.empty()) {
+            Error = "serial needs the port's path, e.g. serial:/dev/ttyUSB0";
+            return false;
+        }
+        for (char Ch : Target)
+            if (static_cast<unsigned char>(Ch) < 0x20 || Ch == 0x7F) {
+                Error = "the port's path holds a control character";
+                return false;
+            }
+        C.Path = Target;
+    } else if (!ParseTcpTarget(Target, C, Error)) {
+        return false;
+    }
+    if (Question != std::string::npos && !ParseOptions(Rest.substr(Question + 1), C, Error))
+        return false;
+    Out = C;
+    return true;
+}
+
+std::string LinkFilePath(const char* XdgConfigHome, const char* Home)
+{
+    if (Given(XdgConfigHome) && XdgConfigHome[0] == '/')
+        return std::string(XdgConfigHome) + "/velmor/link.conf";
+    if (Given(Home))
+        return std::string(Home) + "/.config/velmor/link.conf";
+    return {};
+}
+
+LinkSetting LinkSettingFrom(const char* EnvLink, const char* XdgConfigHome, const char* Home, FileReader ReadFile)
+{
+    LinkSetting S;
+    std::string Line;
+    if (Given(EnvLink)) {
+        S.Source = "$VELMOR_LINK";
+        Line = EnvLink;
+    } else {
+        const std::string Path = LinkFilePath(XdgConfigHome, Home);
+        if (Path.empty())
+            return S;
+        std::string Text;
+        int Err = ReadFile(Path, Text);
+        if (Err == ENOENT || Err == ENOTDIR)
+            return S;
+        S.Source = Path;
+        auto Bad = [&](const std::string& What) {
+            S.Ok = false;
+            S.Error = "Link setting in " + Path + ": " + What;
+            return S;
+        };
+        if (Err == EFBIG)
+            return Bad("the file is bigger than " + std::to_string(MaxFileSize) + " bytes, not a setting");
+        if (Err != 0)
+            return Bad(std::string("cannot read the file: ") + std::strerror(Err));
+        int Count = 0, LineNo = 0;
+        size_t Pos = 0;
+        while (Pos <= Text.size()) {
+            size_t End = Text.find('\n', Pos);
+            std::string One = Trim(Text.substr(Pos, End == std::string::npos ? std::string::npos : End - Pos));
+            ++LineNo;
+            if (!One.empty() && One[0] != '#') {
+                if (++Count > 1)
+                    return Bad("a second setting on line " + std::to_string(LineNo) + "; the file holds one");
+                Line = One;
+            }
+            if (End == std::string::npos)
+                break;
+            Pos = End + 1;
+        }
+        if (Count == 0)
+            return Bad("the file holds no setting (write virtual, serial:PATH or tcp:HOST:PORT)");
+    }
+    std::string What;
+    if (!ParseLinkLine(Line, S.Config, What)) {
+        S.Ok = false;
+        S.Error = "Link setting in " + S.Source + ": " + What + " (read \"" + Printable(Trim(Line)) + "\")";
+    }
+    return S;
+}
+
+namespace {
+
+int ReadSmallFile(const std::string& Path, std::string& Text)
+{
+    int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (Fd < 0)
+        return errno;
+    char Buffer[1024];
+    int Err = 0;
+    while (true) {
+        ssize_t N = ::read(Fd, Buffer, sizeof Buffer);
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0) {
+            Err = errno;
+            break;
+        }
+        if (N == 0)
+            break;
+        Text.append(Buffer, static_cast<size_t>(N));
+        if (Text.size() > MaxFileSize) {
+            Err = EFBIG;
+            break;
+        }
+    }
+    ::close(Fd);
+    return Err;
+}
+
+} // namespace
+
+LinkSetting ReadLinkSetting()
+{
+    return LinkSettingFrom(std::getenv("VELMOR_LINK"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"),
+                           ReadSmallFile);
+}
+
+} // namespace Link

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <string>
+
+// The device library's link setting: one line saying which controller the
+// library talks to.
+//
+//   virtual                                        the in-process virtual controller
+//   serial:PATH[?OPTIONS]                          RTU on a serial port
+//   tcp:HOST:PORT[?OPTIONS]                        RTU frames over TCP (ser2net, a
+//                                                  converter in transparent mode)
+//
+// OPTIONS are NAME=VALUE pairs joined by '&': baud (the line's speed, default
+// 115200; on tcp, the speed of the line behind the gateway, which sets the
+// deadlines), address (the controller's address 1..247, default 1), timeout
+// (the deadline of one request in ms, 1..10000; default derived from the
+// speed). HOST is a numeric address (127.0.0.1, [::1]): no name look-up,
+// whose time nobody bounds.
+//
+// The line comes from $VELMOR_LINK when set and not empty, else from the file
+// $XDG_CONFIG_HOME/velmor/link.conf ($XDG_CONFIG_HOME when absolute, else
+// ~/.config). In the file, blank lines and lines starting with '#' are
+// ignored; exactly one other line is the setting. No setting anywhere (no
+// variable, no file) means virtual.
+namespace Link {
+
+struct LinkConfig {
+    enum class Kind { Virtual, Serial, Tcp };
+    Kind Type = Kind::Virtual;
+    std::string Path;     // serial: the device
+    std::string Host;     // tcp: numeric address, without brackets
+    int Port = 0;         // tcp
+    int Baud = 115200;
+    int Address = 1;
+    int TimeoutMs = 0;    // 0: derived from the speed
+};
+
+// Parses one setting. On failure returns false, leaves Out alone and sets
+// Error to what is wrong, e.g. `address 300 is out of range 1..247`.
+bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error);
+
+// Where a setting was read and what it gave. Ok false: Error is the whole
+// text an open reports, naming Source ("$VELMOR_LINK" or the file's path).
+struct LinkSetting {
+    bool Ok = true;
+    LinkConfig Config;
+    std::string Source; // empty: nothing configured, the default
+    std::string Error;
+};
+
+// The rule above on given values (null or empty: not set); ReadFile reads
+// the file at a path into Text and returns 0, or returns an errno value
+// (ENOENT: no file, so the default).
+using FileReader = int (*)(const std::string& Path, std::string& Text);
+LinkSetting LinkSettingFrom(const char* EnvLink, const char* XdgConfigHome, const char* Home,
+                            FileReader ReadFile);
+
+// The same on this process's environment and file system.
+LinkSetting ReadLinkSetting();
+
+// The file's path by the rule above, or empty when there is no home at all.
+std::string LinkFilePath(const char* XdgConfigHome, const char* Home);
+
+// The text of a setting as it was read, fit for a message: non-printing
+// bytes as '?', at most 120 characters.
+std::string Printable(const std::string& Text);
+
+} // namespace Link

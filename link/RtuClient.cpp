@@ -1,0 +1,334 @@
+#include "link/RtuClient.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace Link {
+
+namespace {
+
+constexpr size_t BufferSize = MaxFrameSize;
+
+std::string Ms(int64_t Us) { return std::to_string((Us + 999) / 1000) + " ms"; }
+
+} // namespace
+
+RtuClient::RtuClient(LinkConfig Config) : FConfig(std::move(Config)) {}
+
+RtuClient::~RtuClient() = default;
+
+int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes) const
+{
+    if (FConfig.TimeoutMs > 0)
+        return static_cast<int64_t>(FConfig.TimeoutMs) * 1000;
+    return WireTimeUs(RequestBytes + AnswerBytes, FConfig.Baud) + 3 * FrameGapUs(FConfig.Baud) + TurnaroundUs;
+}
+
+std::string RtuClient::Where() const
+{
+    std::string Link = FConfig.Type == LinkConfig::Kind::Tcp
+                           ? "tcp " + (FConfig.Host.find(':') != std::string::npos ? "[" + FConfig.Host + "]"
+                                                                                     : FConfig.Host) +
+                                 ":" + std::to_string(FConfig.Port)
+                           : FConfig.Path;
+    return Link + " " + std::to_string(FConfig.Baud) + " #" + std::to_string(FConfig.Address);
+}
+
+bool RtuClient::Fail(const std::string& Text)
+{
+    FLastError = Text;
+    return false;
+}
+
+bool RtuClient::Lose(const std::string& Text)
+{
+    FPort.reset();
+    FStatusFresh = false;
+    return Fail(Text + "; the link is closed");
+}
+
+RtuClient::Result RtuClient::Transact(const char* Name, const Request& R, Tries T, Response& Out)
+{
+    const Frame Bytes = BuildRequest(R);
+    const int64_t Deadline = DeadlineUs(Bytes.size(), ResponseSize(R));
+    std::string Problems;
+    for (int Try = 0; Try < (T == Tries::Twice ? 2 : 1); ++Try) {
+        if (!FPort) {
+            Fail(NotOpenText);
+            return Result::Failed;
+        }
+        if (FPort->Discard() != IoStatus::Ok) {
+            Lose(std::string(Name) + ": " + FPort->ErrorText());
+            return Result::Failed;
+        }
+        ++FSent;
+        const int64_t Until = NowUs() + Deadline;
+        IoStatus S = FPort->Send(Bytes.data(), Bytes.size(), Until);
+        uint8_t Buffer[BufferSize];
+        size_t Have = 0;
+        Response Got;
+        if (S == IoStatus::Ok) {
+            while (true) {
+                size_t N = 0;
+                S = FPort->Receive(Buffer + Have, BufferSize - Have, N, Until);
+                if (S == IoStatus::Ok) {
+                    Have += N;
+                    Got = ParseResponse(R, Buffer, Have, Have == BufferSize);
+                    if (Got.Status != ResponseStatus::Incomplete)
+                        break;
+                } else if (S == IoStatus::Timeout) {
+                    Got = ParseResponse(R, Buffer, Have, true);
+                    break;
+                } else {
+                    break;
+                }
+            }
+        }
+        if (S == IoStatus::HangUp || S == IoStatus::Error) {
+            Lose(std::string(Name) + ": " + FPort->ErrorText());
+            return Result::Failed;
+        }
+        if (S == IoStatus::Timeout && Have == 0)
+            Got.Status = ResponseStatus::NoAnswer;
+        if (Got.Status == ResponseStatus::Ok || Got.Status == ResponseStatus::Exception) {
+            const Result Done = Got.Status == ResponseStatus::Ok ? Result::Ok : Result::Exception;
+            Out = std::move(Got);
+            return Done;
+        }
+        std::string Problem = Got.Status == ResponseStatus::NoAnswer ? "no answer within " + Ms(Deadline)
+                                                                     : StatusText(Got.Status);
+        Problems += (Problems.empty() ? "" : ", then ") + Problem;
+    }
+    const std::string Text = std::string(Name) + ": no valid answer from the controller at " + Where() + " (" +
+                             Problems + ")";
+    if (T == Tries::Once) {
+        // The controller may have taken it: say so, and leave the link to
+        // the next request to judge.
+        FStatusFresh = false;
+        Fail(Text + "; not sent again, the controller may have carried it out");
+    } else if (T == Tries::Probe) {
+        FPort.reset();
+        Fail(Text);
+    } else {
+        Lose(Text);
+    }
+    return Result::Failed;
+}
+
+std::string RtuClient::ExceptionText(const char* Name, uint8_t Code)
+{
+    const std::string Call = std::string(Name) + ": ";
+    if (Code == IllegalValue || Code == DeviceFailure) {
+        Response Why;
+        Result Rr = Transact(Name, ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::Reason,
+                                               Input::ReasonCount),
+                             Tries::Twice, Why);
+        if (Rr == Result::Failed)
+            return FLastError;
+        if (Rr == Result::Ok && Why.Values.size() == Input::ReasonCount && Why.Values[0] != 0)
+            return ReasonText(Why.Values[0], GetInt32(&Why.Values[1]));
+        return Call + (Code == IllegalValue ? "the controller refused the request and gave no reason"
+                                            : "the controller reports a device failure");
+    }
+    switch (Code) {
+    case IllegalFunction:
+        return Call + "the controller does not know this request (Modbus exception 1, illegal function)";
+    case IllegalAddress:
+        return Call + "the controller has no such register (Modbus exception 2, illegal data address)";
+    case DeviceBusy:
+        return Call + "the controller is busy (Modbus exception 6); try again";
+    default:
+        return Call + "the controller answered with Modbus exception " + std::to_string(Code);
+    }
+}
+
+bool RtuClient::Write(const char* Name, uint16_t Start, std::vector<uint16_t> Values, bool Repeatable)
+{
+    FStatusFresh = false;
+    Response Got;
+    Result R = Transact(Name, WriteRequest(static_cast<uint8_t>(FConfig.Address), Start, std::move(Values)),
+                        Repeatable ? Tries::Twice : Tries::Once, Got);
+    if (R == Result::Exception) {
+        std::string Text = ExceptionText(Name, Got.Code);
+        return Fail(Text);
+    }
+    return R == Result::Ok;
+}
+
+bool RtuClient::Command(const char* Name, uint16_t Code, int32_t Argument, bool Repeatable)
+{
+    return Write(Name, Holding::Command, CommandBlock(Code, Argument), Repeatable);
+}
+
+template <class Pick>
+bool RtuClient::Read(const char* Name, int32_t* Out, Pick Value)
+{
+    if (!FPort)
+        return Fail(NotOpenText);
+    if (!Out)
+        return Fail(std::string(Name) + ": no place for the result (null pointer)");
+    const int64_t Now = NowUs();
+    if (!FStatusFresh || Now - FStatusAt > FreshUs) {
+        FStatusFresh = false;
+        Response Got;
+        Result R = Transact(
+            Name, ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::State, Input::StatusCount),
+            Tries::Twice, Got);
+        if (R == Result::Exception)
+            return Fail(ExceptionText(Name, Got.Code));
+        if (R == Result::Failed)
+            return false;
+        if (!UnpackStatus(Got.Values.data(), Got.Values.size(), FStatus))
+            return Lose(std::string(Name) + ": the status block came back with " + std::to_string(Got.Values.size()) +
+                        " registers");
+        FStatusAt = NowUs();
+        FStatusFresh = true;
+    }
+    *Out = Value(FStatus);
+    return true;
+}
+
+bool RtuClient::ReadParameters(int32_t (&Out)[12])
+{
+    Response Got;
+    Result R = Transact("ReadParameters",
+                        ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadHolding, Holding::Step,
+                                    Holding::ParameterCount),
+                        Tries::Twice, Got);
+    if (R == Result::Exception)
+        return Fail(ExceptionText("ReadParameters", Got.Code));
+    if (R == Result::Failed)
+        return false;
+    if (Got.Values.size() != 2u * 12u)
+        return Fail("ReadParameters: the parameters came back with " + std::to_string(Got.Values.size()) +
+                    " registers");
+    for (size_t I = 0; I < 12; ++I)
+        Out[I] = GetInt32(&Got.Values[2 * I]);
+    return true;
+}
+
+bool RtuClient::OpenDevice()
+{
+    FPort.reset();
+    FStatusFresh = false;
+    FInfo.clear();
+    std::string Error;
+    if (FConfig.Type == LinkConfig::Kind::Tcp) {
+        const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
+        FPort = OpenTcp(FConfig.Host, FConfig.Port, ConnectMs, Error);
+    } else {
+        FPort = OpenSerial(FConfig.Path, FConfig.Baud, Error);
+    }
+    if (!FPort)
+        return Fail(Error);
+    Response Got;
+    Result R = Transact("VLM_OpenDevice",
+                        ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::Ident, Input::IdentCount),
+                        Tries::Probe, Got);
+    if (R == Result::Exception) {
+        const std::string Text = "VLM_OpenDevice: the device at " + Where() +
+                                 " answered the identification read with Modbus exception " +
+                                 std::to_string(Got.Code) + "; is it a Velmor controller?";
+        FPort.reset();
+        return Fail(Text);
+    }
+    if (R == Result::Failed)
+        return false;
+    FInfo = "RTU " + Where() + ": " + UnpackIdent(Got.Values.data(), Got.Values.size());
+    return true;
+}
+
+bool RtuClient::CloseDevice()
+{
+    FPort.reset();
+    FStatusFresh = false;
+    return true;
+}
+
+bool RtuClient::GetInfo(char** Text)
+{
+    if (!FPort)
+        return Fail(NotOpenText);
+    if (!Text)
+        return Fail("VLM_GetInfo: no place for the text (null pointer)");
+    *Text = &FInfo[0];
+    return true;
+}
+
+bool RtuClient::GetLastError(char** Text)
+{
+    if (!Text)
+        return false;
+    *Text = &FLastError[0];
+    return true;
+}
+
+bool RtuClient::SetMode(int32_t Step, int32_t Decay)
+{
+    std::vector<uint16_t> V;
+    AppendInt32(V, Step);
+    AppendInt32(V, Decay);
+    return Write("VLM_SetMode", Holding::Step, std::move(V));
+}
+
+namespace {
+std::vector<uint16_t> One(int32_t Value)
+{
+    std::vector<uint16_t> V;
+    AppendInt32(V, Value);
+    return V;
+}
+} // namespace
+
+bool RtuClient::SetIw(int32_t Current) { return Write("VLM_SetIw", Holding::Iw, One(Current)); }
+bool RtuClient::SetIa(int32_t Current) { return Write("VLM_SetIa", Holding::Ia, One(Current)); }
+bool RtuClient::SetIh(int32_t Current) { return Write("VLM_SetIh", Holding::Ih, One(Current)); }
+bool RtuClient::SetVm(int32_t Speed) { return Write("VLM_SetVm", Holding::Vm, One(Speed)); }
+bool RtuClient::SetVw(int32_t Speed) { return Write("VLM_SetVw", Holding::Vw, One(Speed)); }
+bool RtuClient::SetAw(int32_t Acceleration) { return Write("VLM_SetAw", Holding::Aw, One(Acceleration)); }
+
+bool RtuClient::SetLim(int32_t Backward, int32_t Forward, int32_t Home)
+{
+    std::vector<uint16_t> V;
+    AppendInt32(V, Backward);
+    AppendInt32(V, Forward);
+    AppendInt32(V, Home);
+    return Write("VLM_SetLim", Holding::LimBackward, std::move(V));
+}
+
+bool RtuClient::SetCtrl(int32_t Word) { return Write("VLM_SetCtrl", Holding::Ctrl, One(Word)); }
+
+bool RtuClient::SetNc(int32_t Coordinate) { return Command("VLM_SetNc", Command::SetCoordinate, Coordinate); }
+bool RtuClient::StartD(int32_t Dir) { return Command("VLM_StartD", Command::Run, Dir); }
+bool RtuClient::StartN(int32_t N) { return Command("VLM_StartN", Command::GoTo, N); }
+bool RtuClient::StartdN(int32_t Dn) { return Command("VLM_StartdN", Command::MoveBy, Dn, false); }
+bool RtuClient::Home(int32_t Dir) { return Command("VLM_Home", Command::Home, Dir); }
+bool RtuClient::Stop() { return Command("VLM_Stop", Command::Stop, 0); }
+bool RtuClient::SavePar() { return Command("VLM_SavePar", Command::Save, 0); }
+
+bool RtuClient::GetStat(int32_t* State)
+{
+    return Read("VLM_GetStat", State, [](const Status& S) { return S.State; });
+}
+bool RtuClient::GetNc(int32_t* Coordinate)
+{
+    return Read("VLM_GetNc", Coordinate, [](const Status& S) { return S.Nc; });
+}
+bool RtuClient::GetNb(int32_t* Coordinate)
+{
+    return Read("VLM_GetNb", Coordinate, [](const Status& S) { return S.Nb; });
+}
+bool RtuClient::GetVc(int32_t* Speed)
+{
+    return Read("VLM_GetVc", Speed, [](const Status& S) { return S.Vc; });
+}
+bool RtuClient::GetLim(int32_t* Word)
+{
+    return Read("VLM_GetLim", Word, [](const Status& S) { return S.Lim; });
+}
+bool RtuClient::GetAdc(int32_t* Reading)
+{
+    return Read("VLM_GetAdc", Reading, [](const Status& S) { return S.Adc; });
+}
+
+} // namespace Link

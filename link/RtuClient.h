@@ -1,0 +1,121 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/LinkConfig.h"
+#include "link/Registers.h"
+#include "link/RtuFrame.h"
+#include "link/Transport.h"
+
+// The device library's operations over the line: Modbus RTU requests on the
+// register map of link/Registers.h, through a serial port or a TCP gateway.
+// One member function per library call, with the same name and arguments as
+// the in-process virtual controller's, each returning the call's truth value
+// and, on failure, leaving the text GetLastError hands out. Every call
+// returns within its deadline on the caller's thread; no threads.
+//
+// - OpenDevice opens the port and reads the device's identification text: an
+//   open succeeds only when a controller answered. The probe is tried once;
+//   the panel's poll tries the next open itself.
+// - Each request has a deadline: the wire time of the request and its answer
+//   at the line's speed, plus three frame gaps and a turnaround of 25 ms
+//   (about 31 ms for a status read at 115200); timeout= in the link setting
+//   replaces it.
+// - No answer, a truncated answer or a damaged one (bad CRC, wrong address)
+//   to a read, a setter or a repeatable command is asked for once more; a
+//   relative move (StartdN) is never sent twice: its failure is reported and
+//   the link stays open. Failing twice, or a hang-up at any time, fails the
+//   call with its text and closes the port, so every later call fails until
+//   the next OpenDevice.
+// - A refusal (exception 0x03, or 0x04 with a reason) reads the reason code
+//   and its value and gives the same English text as the in-process virtual
+//   controller.
+// - One status request a tick: a read fetches the whole status block and the
+//   reads after it are answered from it for FreshUs; any setter or command
+//   makes it stale.
+namespace Link {
+
+class RtuClient {
+public:
+    static constexpr const char* NotOpenText = "Device is not open";
+    static constexpr int64_t FreshUs = 10000;
+    static constexpr int64_t TurnaroundUs = 25000;
+
+    explicit RtuClient(LinkConfig Config);
+    ~RtuClient();
+
+    bool OpenDevice();
+    bool CloseDevice();
+    bool GetInfo(char** Text);
+    bool GetLastError(char** Text);
+
+    bool SetMode(int32_t Step, int32_t Decay);
+    bool SetIw(int32_t Current);
+    bool SetIa(int32_t Current);
+    bool SetIh(int32_t Current);
+    bool SetVm(int32_t Speed);
+    bool SetVw(int32_t Speed);
+    bool SetAw(int32_t Acceleration);
+    bool SetLim(int32_t Backward, int32_t Forward, int32_t Home);
+    bool SetCtrl(int32_t Word);
+    bool SetNc(int32_t Coordinate);
+
+    bool StartD(int32_t Dir);
+    bool StartN(int32_t N);
+    bool StartdN(int32_t Dn);
+    bool Home(int32_t Dir);
+    bool Stop();
+    bool SavePar();
+
+    bool GetStat(int32_t* State);
+    bool GetNc(int32_t* Coordinate);
+    bool GetNb(int32_t* Coordinate);
+    bool GetVc(int32_t* Speed);
+    bool GetLim(int32_t* Word);
+    bool GetAdc(int32_t* Reading);
+
+    // The twelve parameters as the controller holds them (holding registers
+    // 0x0000..0x0017, one request): step, decay, Iw, Ia, Ih, Vm, Vw, Aw, the
+    // three limit words, the control word. Not a library call: for tests and
+    // tools.
+    bool ReadParameters(int32_t (&Out)[12]);
+
+    // For tests and benchmarks.
+    bool IsOpen() const { return FPort != nullptr; }
+    const std::string& LastError() const { return FLastError; }
+    // Requests sent since construction, every try counted.
+    uint64_t RequestsSent() const { return FSent; }
+    // The deadline of a request of RequestBytes with an answer of AnswerBytes.
+    int64_t DeadlineUs(size_t RequestBytes, size_t AnswerBytes) const;
+
+private:
+    enum class Result { Ok, Exception, Failed };
+    enum class Tries {
+        Twice, // once more after a lost or damaged answer; then the port closes
+        Once,  // a move by: never sent again; the port stays open
+        Probe, // the open's identification read: once; the open fails
+    };
+    // Sends R and reads its answer. Failed: the call's text is set.
+    Result Transact(const char* Name, const Request& R, Tries T, Response& Out);
+    bool Write(const char* Name, uint16_t Start, std::vector<uint16_t> Values, bool Repeatable = true);
+    bool Command(const char* Name, uint16_t Code, int32_t Argument, bool Repeatable = true);
+    // The text of an exception answer to a request of Name.
+    std::string ExceptionText(const char* Name, uint8_t Code);
+    template <class Pick> bool Read(const char* Name, int32_t* Out, Pick Value);
+    bool Fail(const std::string& Text);
+    bool Lose(const std::string& Text);
+    std::string Where() const;
+
+    LinkConfig FConfig;
+    std::unique_ptr<Transport> FPort;
+    std::string FInfo;
+    std::string FLastError;
+    Status FStatus;
+    int64_t FStatusAt = 0;
+    bool FStatusFresh = false;
+    uint64_t FSent = 0;
+};
+
+} // namespace Link

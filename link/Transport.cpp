@@ -1,0 +1,305 @@
+#include "link/Transport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace Link {
+
+int64_t NowUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+namespace {
+
+// Waits for Events on Fd until the deadline; the revents, 0 on timeout, -1
+// on a poll failure (errno set).
+int WaitFor(int Fd, short Events, int64_t DeadlineUs)
+{
+    while (true) {
+        int64_t Left = DeadlineUs - NowUs();
+        if (Left < 0)
+            Left = 0;
+        struct timespec Ts;
+        Ts.tv_sec = static_cast<time_t>(Left / 1000000);
+        Ts.tv_nsec = static_cast<long>((Left % 1000000) * 1000);
+        struct pollfd P = {Fd, Events, 0};
+        int N = ::ppoll(&P, 1, &Ts, nullptr);
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0)
+            return -1;
+        if (N == 0)
+            return 0;
+        return P.revents;
+    }
+}
+
+bool IsHangUp(int Err) { return Err == EIO || Err == ECONNRESET || Err == EPIPE || Err == ENXIO || Err == ENODEV; }
+
+speed_t SpeedOf(int Baud)
+{
+    switch (Baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return B0;
+    }
+}
+
+class SerialPort : public Transport {
+public:
+    SerialPort(int Fd, const std::string& Path) : Transport(Fd, "port " + Path) {}
+
+protected:
+    void DropInput() override { ::tcflush(FFd, TCIFLUSH); }
+};
+
+class TcpLink : public Transport {
+public:
+    TcpLink(int Fd, const std::string& Name) : Transport(Fd, "gateway " + Name) { FSocket = true; }
+};
+
+// The optional modes of a serial port: each asked for, none required.
+void TuneSerial(int Fd)
+{
+    struct serial_struct Ss;
+    if (::ioctl(Fd, TIOCGSERIAL, &Ss) == 0) {
+        Ss.flags |= ASYNC_LOW_LATENCY;
+        (void)::ioctl(Fd, TIOCSSERIAL, &Ss);
+    }
+    struct serial_rs485 Rs;
+    std::memset(&Rs, 0, sizeof Rs);
+    if (::ioctl(Fd, TIOCGRS485, &Rs) == 0) {
+        Rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        Rs.flags &= ~static_cast<__u32>(SER_RS485_RTS_AFTER_SEND);
+        (void)::ioctl(Fd, TIOCSRS485, &Rs);
+    }
+}
+
+} // namespace
+
+Transport::~Transport()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+IoStatus Transport::Fail(IoStatus S, const std::string& Text)
+{
+    FError = Text;
+    return S;
+}
+
+IoStatus Transport::Discard()
+{
+    DropInput();
+    uint8_t Sink[256];
+    for (int Round = 0; Round < 64; ++Round) {
+        ssize_t N = ::read(FFd, Sink, sizeof Sink);
+        if (N > 0)
+            continue;
+        if (N == 0)
+            return Fail(IoStatus::HangUp, "the " + FName + " hung up");
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        if (IsHangUp(errno))
+            return Fail(IoStatus::HangUp, "the " + FName + " hung up (" + std::strerror(errno) + ")");
+        return Fail(IoStatus::Error, "reading the " + FName + " failed: " + std::strerror(errno));
+    }
+    int Ev = WaitFor(FFd, POLLIN, 0);
+    if (Ev > 0 && (Ev & (POLLHUP | POLLERR)) && !(Ev & POLLIN))
+        return Fail(IoStatus::HangUp, "the " + FName + " hung up");
+    return IoStatus::Ok;
+}
+
+IoStatus Transport::Send(const uint8_t* Data, size_t Size, int64_t DeadlineUs)
+{
+    size_t Done = 0;
+    while (Done < Size) {
+        ssize_t N = FSocket ? ::send(FFd, Data + Done, Size - Done, MSG_NOSIGNAL)
+                            : ::write(FFd, Data + Done, Size - Done);
+        if (N > 0) {
+            Done += static_cast<size_t>(N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (IsHangUp(errno))
+                return Fail(IoStatus::HangUp, "the " + FName + " hung up (" + std::strerror(errno) + ")");
+            return Fail(IoStatus::Error, "writing to the " + FName + " failed: " + std::strerror(errno));
+        }
+        int Ev = WaitFor(FFd, POLLOUT, DeadlineUs);
+        if (Ev < 0)
+            return Fail(IoStatus::Error, std::string("poll failed: ") + std::strerror(errno));
+        if (Ev == 0)
+            return Fail(IoStatus::Timeout, "the " + FName + " took no data before the deadline");
+        if ((Ev & (POLLHUP | POLLERR)) && !(Ev & POLLOUT))
+            return Fail(IoStatus::HangUp, "the " + FName + " hung up");
+    }
+    return IoStatus::Ok;
+}
+
+IoStatus Transport::Receive(uint8_t* Out, size_t Max, size_t& Got, int64_t DeadlineUs)
+{
+    Got = 0;
+    while (true) {
+        ssize_t N = ::read(FFd, Out, Max);
+        if (N > 0) {
+            Got = static_cast<size_t>(N);
+            return IoStatus::Ok;
+        }
+        if (N == 0)
+            return Fail(IoStatus::HangUp, "the " + FName + " hung up");
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (IsHangUp(errno))
+                return Fail(IoStatus::HangUp, "the " + FName + " hung up (" + std::strerror(errno) + ")");
+            return Fail(IoStatus::Error, "reading the " + FName + " failed: " + std::strerror(errno));
+        }
+        int Ev = WaitFor(FFd, POLLIN, DeadlineUs);
+        if (Ev < 0)
+            return Fail(IoStatus::Error, std::string("poll failed: ") + std::strerror(errno));
+        if (Ev == 0)
+            return Fail(IoStatus::Timeout, "no answer before the deadline");
+        if ((Ev & (POLLHUP | POLLERR)) && !(Ev & POLLIN))
+            return Fail(IoStatus::HangUp, "the " + FName + " hung up");
+    }
+}
+
+std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, std::string& Error)
+{
+    const std::string What = "Cannot open the port " + Path + ": ";
+    const speed_t Speed = SpeedOf(Baud);
+    if (Speed == B0) {
+        Error = What + std::to_string(Baud) + " baud is not a speed the port can take";
+        return nullptr;
+    }
+    int Fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (Fd < 0) {
+        int Err = errno;
+        if (Err == ENOENT || Err == ENODEV || Err == ENXIO)
+            Error = What + "no such port (is the adapter plugged in?)";
+        else if (Err == EACCES || Err == EPERM)
+            Error = What + "not permitted; add the user to the dialout group (sudo adduser $USER dialout), "
+                           "then log in again";
+        else if (Err == EBUSY)
+            Error = What + "busy, opened exclusively by another program";
+        else
+            Error = What + std::strerror(Err);
+        return nullptr;
+    }
+    auto Port = std::make_unique<SerialPort>(Fd, Path);
+    if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+        Error = What + (errno == EWOULDBLOCK ? std::string("busy, opened exclusively by another program")
+                                             : std::string(std::strerror(errno)));
+        return nullptr;
+    }
+    struct termios T;
+    if (::tcgetattr(Fd, &T) != 0) {
+        Error = What + (errno == ENOTTY ? std::string("not a serial port") : std::string(std::strerror(errno)));
+        return nullptr;
+    }
+    ::cfmakeraw(&T);
+    T.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    T.c_cflag |= CS8 | CLOCAL | CREAD;
+    T.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    // One byte makes a read return; with O_NONBLOCK an empty port gives
+    // EAGAIN, so a read of 0 bytes means the line hung up.
+    T.c_cc[VMIN] = 1;
+    T.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&T, Speed) != 0 || ::cfsetospeed(&T, Speed) != 0 || ::tcsetattr(Fd, TCSANOW, &T) != 0) {
+        Error = What + "cannot set " + std::to_string(Baud) + " baud 8N1: " + std::strerror(errno);
+        return nullptr;
+    }
+    (void)::ioctl(Fd, TIOCEXCL);
+    TuneSerial(Fd);
+    ::tcflush(Fd, TCIOFLUSH);
+    return Port;
+}
+
+std::unique_ptr<Transport> OpenTcp(const std::string& Host, int Port, int ConnectMs, std::string& Error)
+{
+    const bool Six = Host.find(':') != std::string::npos;
+    const std::string Name = Six ? "[" + Host + "]:" + std::to_string(Port) : Host + ":" + std::to_string(Port);
+    const std::string What = "Cannot connect to " + Name + ": ";
+    struct sockaddr_storage Addr;
+    std::memset(&Addr, 0, sizeof Addr);
+    socklen_t Len;
+    if (Six) {
+        auto* A = reinterpret_cast<sockaddr_in6*>(&Addr);
+        A->sin6_family = AF_INET6;
+        A->sin6_port = htons(static_cast<uint16_t>(Port));
+        if (::inet_pton(AF_INET6, Host.c_str(), &A->sin6_addr) != 1) {
+            Error = What + "not a numeric IPv6 address";
+            return nullptr;
+        }
+        Len = sizeof *A;
+    } else {
+        auto* A = reinterpret_cast<sockaddr_in*>(&Addr);
+        A->sin_family = AF_INET;
+        A->sin_port = htons(static_cast<uint16_t>(Port));
+        if (::inet_pton(AF_INET, Host.c_str(), &A->sin_addr) != 1) {
+            Error = What + "not a numeric IPv4 address";
+            return nullptr;
+        }
+        Len = sizeof *A;
+    }
+    int Fd = ::socket(Six ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (Fd < 0) {
+        Error = What + std::strerror(errno);
+        return nullptr;
+    }
+    auto Link = std::make_unique<TcpLink>(Fd, Name);
+    int One = 1;
+    (void)::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
+    if (::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), Len) != 0) {
+        if (errno != EINPROGRESS) {
+            Error = What + std::strerror(errno);
+            return nullptr;
+        }
+        int Ev = WaitFor(Fd, POLLOUT, NowUs() + static_cast<int64_t>(ConnectMs) * 1000);
+        if (Ev == 0) {
+            Error = What + "no connection within " + std::to_string(ConnectMs) + " ms";
+            return nullptr;
+        }
+        int Err = 0;
+        socklen_t ErrLen = sizeof Err;
+        if (Ev < 0 || ::getsockopt(Fd, SOL_SOCKET, SO_ERROR, &Err, &ErrLen) != 0)
+            Err = errno;
+        if (Err != 0) {
+            Error = What + std::strerror(Err);
+            return nullptr;
+        }
+    }
+    return Link;
+}
+
+} // namespace Link
