@@ -13,7 +13,12 @@ class QTimer;
 
 // The main window: the whole operator interface of the panel. Its controls
 // come from the window description (Vlm_main.ui) and are members under their
-// own names (feCw, cbLimEnR, sbVw, mnConnect, ...).
+// own names (feCw, cbLimEnR, sbVw, mnConnect, ...). One unit per concern:
+// Vlm_main.cpp the window, its creation and closing; Vlm_main_window.cpp what
+// the description cannot hold; Vlm_main_connection.cpp the link and the status
+// poll; Vlm_main_parameters.cpp the parameter controls and their words;
+// Vlm_main_motion.cpp the motion commands; Vlm_main_settings.cpp the settings
+// file.
 class TMainForm : public QMainWindow, public Ui::TMainForm {
     Q_OBJECT
 
@@ -110,6 +115,14 @@ private:
     void ApplyLimitEnabling();
     // The window's position in its normal state, also while minimised.
     QPoint NormalPosition() const;
+
+    // Where each entry of the settings file goes when loaded and comes from
+    // when saved (Vlm_main_settings.cpp).
+    struct TEntryBinding {
+        void (*Load)(TMainForm& Form, int32_t Value);
+        int32_t (*Save)(const TMainForm& Form);
+    };
+    static const TEntryBinding* EntryBindings();
 
     QLabel* FStatusPanels[2] = {nullptr, nullptr};
     QPoint FNormalPos;

@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 
+#include "platform/IniFile.h"
+#include "settings/PanelSettings.h"
+
 namespace {
 
 const char* const SampleFile =
@@ -264,4 +267,53 @@ TEST_F(SettingsFileTest, ExitMenuRunsTheSameCloseSequence)
     W->Timer->stop();
     EXPECT_EQ(Log(), (Strings{"VLM_Stop()", "VLM_CloseDevice()"}));
     EXPECT_EQ(ReadIni(), QByteArray(SampleFile));
+}
+
+// A program without a window sends what the panel sends for the same file:
+// the plain table's reading of odd values matches the window's controls.
+TEST_F(SettingsFileTest, PlainTableSendsWhatThePanelSendsOnConnecting)
+{
+    const char* const Files[] = {
+        SampleFile,
+        "[General]\nVmax=5000\n[V]\nVw=9000\nVm=0\n[I]\nIw=-5\nIa=0x1F4\nIh=2500\nHold=7\n[A]\nAw=99999\n"
+        "[Mode]\nMicrostep=2\nDecay=-1\n[Limits]\nR=5\nL=-3\nHome=0x10\n[Control]\nMode=19\n",
+        "[General]\nVmax=0\n[V]\nVw=-7\n[Mode]\nMicrostep=1\nDecay=1\n[I]\nHold=1\nIh=abc\n",
+    };
+    for (const char* Text : Files) {
+        WriteIni(Text);
+        TIniFile Ini(IniPath().toStdString());
+        const PanelSettings::DeviceParameters P =
+            PanelSettings::ConnectionParameters(PanelSettings::Read(Ini, PanelSettings::Defaults()));
+        const auto S = [](int32_t V) { return std::to_string(V); };
+        const Strings Expected{
+            "VLM_SetMode(" + S(P.Step) + "," + S(P.Decay) + ")",
+            "VLM_SetIh(" + S(P.Ih) + ")", "VLM_SetIa(" + S(P.Ia) + ")", "VLM_SetIw(" + S(P.Iw) + ")",
+            "VLM_SetVm(" + S(P.Vm) + ")", "VLM_SetVw(" + S(P.Vw) + ")", "VLM_SetAw(" + S(P.Aw) + ")",
+            "VLM_SetLim(" + S(P.LimBackward) + "," + S(P.LimForward) + "," + S(P.LimHome) + ")",
+            "VLM_SetCtrl(" + S(P.Control) + ")"};
+
+        Create();
+        VD::ClearCalls();
+        W->SendAllParameters();
+        EXPECT_EQ(Log(), Expected) << Text;
+        W->Timer->stop();
+        W.reset();
+    }
+}
+
+TEST_F(SettingsFileTest, PlainTableKnowsTheFieldsRanges)
+{
+    Create();
+    const struct {
+        PanelSettings::Entry Entry;
+        TFloatEdit* Field;
+    } Fields[] = {{PanelSettings::Iw, W->feCw}, {PanelSettings::Ia, W->feCa}, {PanelSettings::Ih, W->feCh},
+                  {PanelSettings::Nr, W->feNr}, {PanelSettings::Vmax, W->feVmax}, {PanelSettings::Vm, W->feVm},
+                  {PanelSettings::Aw, W->feAw}};
+    for (const auto& F : Fields) {
+        EXPECT_EQ(PanelSettings::RangeOf(F.Entry).Min, F.Field->MinValue()) << F.Field->objectName().toStdString();
+        EXPECT_EQ(PanelSettings::RangeOf(F.Entry).Max, F.Field->MaxValue()) << F.Field->objectName().toStdString();
+    }
+    // The working speed's field is bounded by the maximum speed on top.
+    EXPECT_EQ(PanelSettings::RangeOf(PanelSettings::Vw).Min, W->feVw->MinValue());
 }
