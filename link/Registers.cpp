@@ -174,4 +174,9 @@ bool KnownReason(uint16_t Code)
     return false;
 }
 
+uint8_t ExceptionFor(Reason Code)
+{
+    return Code == Reason::StoreFailed || Code == Reason::DeviceFailure ? 0x04 : 0x03;
+}
+
 } // namespace Link

@@ -139,5 +139,8 @@ std::string ReasonText(Reason Code, int32_t Value);
 std::string ReasonText(uint16_t Code, int32_t Value);
 // True when Code is in the table.
 bool KnownReason(uint16_t Code);
+// The exception a controller answers a refusal with: 0x04 (device failure)
+// for StoreFailed and DeviceFailure, else 0x03 (illegal data value).
+uint8_t ExceptionFor(Reason Code);
 
 } // namespace Link

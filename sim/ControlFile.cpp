@@ -27,6 +27,23 @@
 //   fail-once VLM_GetNc Timeout          the next call of that name fails once;
 //                                        it arms again when the file changes
 //
+// Faults of the line, played by velmor-sim (linesim/) on its answers; the
+// in-process controller ignores them:
+//
+//   line no-answer                       every request is carried out but not
+//                                        answered
+//   line late 200                        every answer comes 200 ms late
+//   line bad-crc                         every answer has a wrong CRC
+//   line truncate                        every answer loses its last 3 bytes
+//   line hangup 500                      the next request is lost and the port
+//                                        goes away (pseudo-terminal and its
+//                                        symlink removed, TCP client and
+//                                        listener closed); back after 500 ms.
+//                                        Once, until the file changes
+//   line-once bad-crc                    (any of them) the next answer only
+//
+// The first line rule not used up applies.
+//
 // The name may be given with or without its "VLM_" prefix. A missing text
 // gives "Simulated failure of VLM_...". A failing call changes nothing, as any
 // failed call of the controller. VLM_GetLastError never fails.
@@ -66,6 +83,48 @@ std::string Word(const std::string& S, std::string& Rest)
 
 } // namespace
 
+bool ParseLineFault(const std::string& Text, LineRule& Out)
+{
+    std::string S = Lower(Trim(Text));
+    const size_t Eq = S.find('=');
+    if (Eq != std::string::npos)
+        S[Eq] = ' ';
+    std::string Rest;
+    const std::string Kind = Word(S, Rest);
+    LineRule Rule;
+    bool NeedsMs = false;
+    if (Kind == "no-answer")
+        Rule.Kind = LineFaultKind::NoAnswer;
+    else if (Kind == "bad-crc")
+        Rule.Kind = LineFaultKind::BadCrc;
+    else if (Kind == "truncate")
+        Rule.Kind = LineFaultKind::Truncate;
+    else if (Kind == "late")
+        Rule.Kind = LineFaultKind::Late, NeedsMs = true;
+    else if (Kind == "hangup")
+        Rule.Kind = LineFaultKind::Hangup, NeedsMs = true;
+    else
+        return false;
+    if (!NeedsMs) {
+        if (!Rest.empty())
+            return false;
+    } else {
+        if (Rest.empty() || Rest.size() > 6)
+            return false;
+        int32_t Ms = 0;
+        for (char C : Rest) {
+            if (C < '0' || C > '9')
+                return false;
+            Ms = Ms * 10 + (C - '0');
+        }
+        if (Ms > 600000)
+            return false;
+        Rule.Ms = Ms;
+    }
+    Out = Rule;
+    return true;
+}
+
 ControlState ParseControl(const std::string& Text)
 {
     ControlState State;
@@ -86,6 +145,14 @@ ControlState ParseControl(const std::string& Text)
         }
         std::string Rest;
         std::string Verb = Lower(Word(Line, Rest));
+        if (Verb == "line" || Verb == "line-once") {
+            LineRule Rule;
+            if (ParseLineFault(Rest, Rule)) {
+                Rule.Once = Verb == "line-once" || Rule.Kind == LineFaultKind::Hangup;
+                State.Line.push_back(Rule);
+            }
+            continue;
+        }
         if (Verb != "fail" && Verb != "fail-once")
             continue;
         std::string Text;
@@ -146,6 +213,18 @@ const std::string* ControlFile::Find(const char* Name)
         if (Rule.Once)
             Rule.Used = true;
         return &Rule.Text;
+    }
+    return nullptr;
+}
+
+const LineRule* ControlFile::LineFault()
+{
+    for (LineRule& Rule : FState.Line) {
+        if (Rule.Used)
+            continue;
+        if (Rule.Once)
+            Rule.Used = true;
+        return &Rule;
     }
     return nullptr;
 }

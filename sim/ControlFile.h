@@ -16,9 +16,32 @@ struct FailRule {
     bool Used = false; // a fail-once rule that has fired
 };
 
+// A fault of the line itself, played by velmor-sim on the answer to a request
+// (the in-process controller has no line and ignores them).
+enum class LineFaultKind {
+    NoAnswer, // the request is carried out, its answer lost
+    Late,     // the answer comes Ms milliseconds late
+    BadCrc,   // the answer's CRC is wrong
+    Truncate, // the answer loses its last three bytes
+    Hangup,   // the request is lost and the port goes away; back after Ms
+};
+
+struct LineRule {
+    LineFaultKind Kind = LineFaultKind::NoAnswer;
+    int32_t Ms = 0;
+    bool Once = false;
+    bool Used = false;
+};
+
+// "no-answer", "late 200" (or "late=200"), "bad-crc", "truncate",
+// "hangup 500" (or "hangup=500"); milliseconds 0..600000. False for anything
+// else.
+bool ParseLineFault(const std::string& Text, LineRule& Out);
+
 struct ControlState {
     bool LinkDown = false;
     std::vector<FailRule> Rules;
+    std::vector<LineRule> Line;
 };
 
 // Reads control text; lines it does not understand are ignored.
@@ -47,6 +70,9 @@ public:
     // The text a call of this name must fail with, or nullptr. A fail-once
     // rule is used up by this; it arms again only when the file changes.
     const std::string* Failure(const char* Name) { return FState.Rules.empty() ? nullptr : Find(Name); }
+    // The line fault to play on the next answer, or nullptr. A "line-once"
+    // rule and any hang-up are used up by this, until the file changes.
+    const LineRule* LineFault();
 
 private:
     void Reload(int64_t NowNs);

@@ -58,6 +58,9 @@ VirtualController::VirtualController(Options Opts)
 {
     if (!FOptions.Now)
         FOptions.Now = SteadyNow;
+    // Power-on: the parameters stored in the EEPROM.
+    if (!LoadParameters(FOptions.StatePath, FParams))
+        FParams = Parameters();
     FMotion.SetDrive(DriveOf(FParams));
 }
 
@@ -70,13 +73,14 @@ int32_t VirtualController::SupplyReading(int64_t NowNs)
     return Ripple[((Quarter % 4) + 4) % 4];
 }
 
-bool VirtualController::Fail(const std::string& Text)
+bool VirtualController::Fail(const std::string& Text, Refusal Why)
 {
     FLastError = Text;
+    FLastRefusal = Why;
     return false;
 }
 
-bool VirtualController::Begin(const char* Name, bool NeedLink, bool NeedOpen)
+int64_t VirtualController::MoveOn()
 {
     const int64_t Now = FOptions.Now();
     if (!FStarted) {
@@ -88,13 +92,25 @@ bool VirtualController::Begin(const char* Name, bool NeedLink, bool NeedOpen)
     } else {
         FMotion.Advance(0);
     }
+    return Now;
+}
+
+bool VirtualController::LinkUp()
+{
+    FControl.Poll(MoveOn());
+    return !FControl.LinkDown();
+}
+
+bool VirtualController::Begin(const char* Name, bool NeedLink, bool NeedOpen)
+{
+    const int64_t Now = MoveOn();
     FControl.Poll(Now);
     if (NeedLink && FControl.LinkDown())
-        return Fail(LinkDownText);
+        return Fail(LinkDownText, {});
     if (const std::string* Text = FControl.Failure(Name))
         return Fail(*Text);
     if (NeedOpen && !FOpen)
-        return Fail(NotOpenText);
+        return Fail(NotOpenText, {});
     return true;
 }
 
@@ -109,10 +125,6 @@ bool VirtualController::OpenDevice()
 {
     if (!Begin("VLM_OpenDevice", true, false))
         return false;
-    Parameters Stored;
-    if (!LoadParameters(FOptions.StatePath, Stored))
-        Stored = Parameters();
-    Apply(Stored);
     FOpen = true;
     return true;
 }
@@ -154,7 +166,7 @@ bool VirtualController::SetMode(int32_t Step, int32_t Decay)
 
 bool VirtualController::SetIw(int32_t Current)
 {
-    if (!Begin("VLM_SetIw") || Refuse(CheckCurrent("Working", Current)))
+    if (!Begin("VLM_SetIw") || Refuse(CheckCurrent(Link::Reason::WorkingCurrent, Current)))
         return false;
     FParams.Iw = Current;
     return true;
@@ -162,7 +174,7 @@ bool VirtualController::SetIw(int32_t Current)
 
 bool VirtualController::SetIa(int32_t Current)
 {
-    if (!Begin("VLM_SetIa") || Refuse(CheckCurrent("Acceleration", Current)))
+    if (!Begin("VLM_SetIa") || Refuse(CheckCurrent(Link::Reason::AccelerationCurrent, Current)))
         return false;
     FParams.Ia = Current;
     return true;
@@ -170,7 +182,7 @@ bool VirtualController::SetIa(int32_t Current)
 
 bool VirtualController::SetIh(int32_t Current)
 {
-    if (!Begin("VLM_SetIh") || Refuse(CheckCurrent("Holding", Current)))
+    if (!Begin("VLM_SetIh") || Refuse(CheckCurrent(Link::Reason::HoldingCurrent, Current)))
         return false;
     FParams.Ih = Current;
     return true;
@@ -208,8 +220,8 @@ bool VirtualController::SetAw(int32_t Acceleration)
 
 bool VirtualController::SetLim(int32_t Backward, int32_t Forward, int32_t Home)
 {
-    if (!Begin("VLM_SetLim") || Refuse(CheckInputWord("Backward limit", Backward)) ||
-        Refuse(CheckInputWord("Forward limit", Forward)) || Refuse(CheckInputWord("Home sensor", Home)))
+    if (!Begin("VLM_SetLim") || Refuse(CheckInputWord(Link::Reason::BackwardLimitWord, Backward)) ||
+        Refuse(CheckInputWord(Link::Reason::ForwardLimitWord, Forward)) || Refuse(CheckInputWord(Link::Reason::HomeSensorWord, Home)))
         return false;
     Parameters P = FParams;
     P.LimBackward = Backward;
@@ -239,8 +251,8 @@ bool VirtualController::StartD(int32_t Dir)
 {
     if (!Begin("VLM_StartD"))
         return false;
-    if (Dir < -1 || Dir > 1)
-        return Fail("Direction " + std::to_string(Dir) + " is not valid: use 1 (forward), -1 (backward) or 0 (stop)");
+    if (Refuse({Dir < -1 || Dir > 1 ? Link::Reason::Direction : Link::Reason::None, Dir}))
+        return false;
     if (Dir == 0)
         FMotion.RampStop();
     else
@@ -271,10 +283,9 @@ bool VirtualController::Home(int32_t Dir)
 {
     if (!Begin("VLM_Home"))
         return false;
-    if (Dir != 1 && Dir != -1)
-        return Fail("Homing direction " + std::to_string(Dir) + " is not valid: use 1 (forward) or -1 (backward)");
-    if (!(FParams.LimHome & InputEnabled))
-        return Fail("Homing needs the home sensor, which is not enabled");
+    if (Refuse({Dir != 1 && Dir != -1 ? Link::Reason::HomingDirection : Link::Reason::None, Dir}) ||
+        Refuse({FParams.LimHome & InputEnabled ? Link::Reason::None : Link::Reason::HomingNeedsSensor, 0}))
+        return false;
     FMotion.Home(Dir);
     FMotion.Advance(0);
     return true;
@@ -294,7 +305,7 @@ bool VirtualController::SavePar()
         return false;
     std::string Error;
     if (!SaveParameters(FOptions.StatePath, FParams, Error))
-        return Fail(Error);
+        return Fail(Error, {Link::Reason::StoreFailed, 0});
     return true;
 }
 

@@ -15,9 +15,17 @@
 // are no threads.
 //
 // Defined behaviour beyond the library interface:
-// - Open loads the stored parameters (built-in defaults when there are none
-//   or the file is damaged); the motor's position and motion carry over a
-//   close and a reopen. Close always succeeds and never stops the motor.
+// - Construction is power-on: it loads the stored parameters (built-in
+//   defaults when there are none or the file is damaged). The working
+//   parameters, the motor's position and its motion carry over a close and a
+//   reopen, as on a powered controller. Close always succeeds and never stops
+//   the motor.
+// - A refused call leaves, beside its text, the reason of the line protocol
+//   it was refused for and the value that reason names (LastRefusal): the
+//   text is made from them, so a client on the line shows the same text. A
+//   call that fails for the link (closed or cut) leaves no reason; other
+//   failures (a store that cannot be written, a control-file fail line) leave
+//   StoreFailed or DeviceFailure.
 // - With the link closed every call but OpenDevice, CloseDevice and
 //   GetLastError fails with "Device is not open".
 // - With the link cut through the control file (ControlFile.cpp) every call
@@ -99,11 +107,18 @@ public:
     bool GetLim(int32_t* Word);
     bool GetAdc(int32_t* Reading);
 
+    // For a server of the line (velmor-sim): moves on to now and looks at the
+    // control file; false while it cuts the link. Leaves no error text.
+    bool LinkUp();
+    // The control file, for the line faults it names.
+    ControlFile& Control() { return FControl; }
+
     // For tests and tools: no call, no time passes.
     bool IsOpen() const { return FOpen; }
     const Parameters& Params() const { return FParams; }
     const Motion& Axis() const { return FMotion; }
     const std::string& LastError() const { return FLastError; }
+    const Refusal& LastRefusal() const { return FLastRefusal; }
     const Options& GetOptions() const { return FOptions; }
 
     // Supply voltage in tenths of a volt at a time: 24.0 V with a ripple of
@@ -114,8 +129,11 @@ private:
     // Moves on to now, then the control file, the link and the open state
     // decide whether the call named Name may go on.
     bool Begin(const char* Name, bool NeedLink = true, bool NeedOpen = true);
-    bool Fail(const std::string& Text);
-    bool Refuse(const std::string& Complaint) { return Complaint.empty() ? false : !Fail(Complaint); }
+    // Moves the motor on to the clock's now and gives now.
+    int64_t MoveOn();
+    bool Fail(const std::string& Text, Refusal Why = {Link::Reason::DeviceFailure, 0});
+    // True (the call is refused) when there is a reason.
+    bool Refuse(const Refusal& Why) { return Why && !Fail(Why.Text(), Why); }
     void Apply(const Parameters& P);
     template <class Fn> bool Read(const char* Name, int32_t* Out, Fn Value);
 
@@ -127,6 +145,7 @@ private:
     int64_t FNow = 0;
     bool FStarted = false;
     std::string FLastError;
+    Refusal FLastRefusal;
 };
 
 } // namespace Sim

@@ -8,16 +8,11 @@ namespace Sim {
 
 namespace {
 
-std::string Range(const std::string& What, int32_t Value, const char* Unit, int32_t Low, int32_t High)
+bool Within(int32_t Value, int32_t Low, int32_t High) { return Value >= Low && Value <= High; }
+
+Refusal Refuse(Link::Reason Code, int32_t Value, bool Fine)
 {
-    if (Value >= Low && Value <= High)
-        return {};
-    std::string Text = What + " " + std::to_string(Value);
-    if (*Unit) {
-        Text += ' ';
-        Text += Unit;
-    }
-    return Text + " is out of range " + std::to_string(Low) + ".." + std::to_string(High);
+    return Fine ? Refusal{} : Refusal{Code, Value};
 }
 
 struct Key {
@@ -73,56 +68,41 @@ bool Parameters::operator==(const Parameters& Other) const
     return true;
 }
 
-std::string CheckStep(int32_t Step)
+Refusal CheckStep(int32_t Step) { return Refuse(Link::Reason::StepMode, Step, Step == 1 || Step == 2); }
+Refusal CheckDecay(int32_t Decay) { return Refuse(Link::Reason::DecayMode, Decay, Decay == 0 || Decay == 1); }
+
+Refusal CheckCurrent(Link::Reason Which, int32_t Current)
 {
-    if (Step == 1 || Step == 2)
-        return {};
-    return "Step mode " + std::to_string(Step) + " is not valid: use 1 (full step) or 2 (half step)";
+    return Refuse(Which, Current, Within(Current, 0, MaxCurrent));
 }
 
-std::string CheckDecay(int32_t Decay)
+Refusal CheckVm(int32_t Speed) { return Refuse(Link::Reason::MinimumSpeed, Speed, Within(Speed, 1, MaxSpeed)); }
+Refusal CheckVw(int32_t Speed) { return Refuse(Link::Reason::WorkingSpeed, Speed, Within(Speed, 0, MaxSpeed)); }
+Refusal CheckAw(int32_t Acceleration)
 {
-    if (Decay == 0 || Decay == 1)
-        return {};
-    return "Decay mode " + std::to_string(Decay) + " is not valid: use 0 (slow) or 1 (fast)";
+    return Refuse(Link::Reason::Acceleration, Acceleration, Within(Acceleration, 0, MaxAcceleration));
 }
 
-std::string CheckCurrent(const char* What, int32_t Current)
-{
-    return Range(std::string(What) + " current", Current, "mA", 0, MaxCurrent);
-}
+Refusal CheckInputWord(Link::Reason Which, int32_t Word) { return Refuse(Which, Word, (Word & ~7) == 0); }
 
-std::string CheckVm(int32_t Speed) { return Range("Minimum speed", Speed, "half-steps/s", 1, MaxSpeed); }
-std::string CheckVw(int32_t Speed) { return Range("Working speed", Speed, "half-steps/s", 0, MaxSpeed); }
-std::string CheckAw(int32_t Acceleration) { return Range("Acceleration", Acceleration, "", 0, MaxAcceleration); }
-
-std::string CheckInputWord(const char* What, int32_t Word)
-{
-    if ((Word & ~7) == 0)
-        return {};
-    return std::string(What) + " word " + std::to_string(Word) + " is not valid: only bits 0..2 may be set";
-}
-
-std::string CheckCtrl(int32_t Word)
+Refusal CheckCtrl(int32_t Word)
 {
     if ((Word & ~0x3F) != 0)
-        return "Control word " + std::to_string(Word) + " is not valid: only bits 0..5 may be set";
-    if ((Word & 0x0F) > 7)
-        return "Control word " + std::to_string(Word) + " is not valid: local control mode " +
-               std::to_string(Word & 0x0F) + " is out of range 0..7";
-    return {};
+        return {Link::Reason::ControlWordBits, Word};
+    return Refuse(Link::Reason::ControlWordMode, Word, (Word & 0x0F) <= 7);
 }
 
-std::string Check(const Parameters& P)
+Refusal Check(const Parameters& P)
 {
-    for (const std::string& Text :
-         {CheckStep(P.Step), CheckDecay(P.Decay), CheckCurrent("Working", P.Iw),
-          CheckCurrent("Acceleration", P.Ia), CheckCurrent("Holding", P.Ih), CheckVm(P.Vm), CheckVw(P.Vw),
-          CheckAw(P.Aw), CheckInputWord("Backward limit", P.LimBackward),
-          CheckInputWord("Forward limit", P.LimForward), CheckInputWord("Home sensor", P.LimHome),
+    using R = Link::Reason;
+    for (const Refusal& No :
+         {CheckStep(P.Step), CheckDecay(P.Decay), CheckCurrent(R::WorkingCurrent, P.Iw),
+          CheckCurrent(R::AccelerationCurrent, P.Ia), CheckCurrent(R::HoldingCurrent, P.Ih), CheckVm(P.Vm),
+          CheckVw(P.Vw), CheckAw(P.Aw), CheckInputWord(R::BackwardLimitWord, P.LimBackward),
+          CheckInputWord(R::ForwardLimitWord, P.LimForward), CheckInputWord(R::HomeSensorWord, P.LimHome),
           CheckCtrl(P.Ctrl)})
-        if (!Text.empty())
-            return Text;
+        if (No)
+            return No;
     return {};
 }
 
@@ -173,7 +153,7 @@ bool ParseParameters(const std::string& Text, Parameters& Out)
     for (bool S : Seen)
         if (!S)
             return false;
-    if (!Check(P).empty())
+    if (Check(P))
         return false;
     Out = P;
     return true;

@@ -3,9 +3,13 @@
 #include <cstdint>
 #include <string>
 
+#include "link/Registers.h"
+
 // The drive parameters of the virtual controller: what VLM_SavePar stores and
-// what the controller holds after an open. The checks give the error text of
-// a value the controller refuses, or an empty text when the value is fine.
+// what the controller loads at power-on. The checks give the reason the
+// controller refuses a value (the code of the line protocol and the value it
+// names, from which the English text is made), or no reason when the value is
+// fine.
 namespace Sim {
 
 // Bits of the backward, forward and home words of VLM_SetLim.
@@ -13,9 +17,9 @@ constexpr int32_t InputEnabled = 1;        // the input acts
 constexpr int32_t InputNormallyClosed = 2; // wiring only; the logical state is the same
 constexpr int32_t InputAbruptStop = 4;     // stop at once instead of on the ramp
 
-constexpr int32_t MaxCurrent = 2000;       // mA
-constexpr int32_t MaxSpeed = 30000;        // half-steps per second
-constexpr int32_t MaxAcceleration = 40000; // half-steps per second squared
+constexpr int32_t MaxCurrent = Link::MaxCurrent;           // mA
+constexpr int32_t MaxSpeed = Link::MaxSpeed;               // half-steps per second
+constexpr int32_t MaxAcceleration = Link::MaxAcceleration; // half-steps per second squared
 
 struct Parameters {
     int32_t Step = 1;   // 1 full step, 2 half step
@@ -35,18 +39,28 @@ struct Parameters {
     bool operator!=(const Parameters& Other) const { return !(*this == Other); }
 };
 
-std::string CheckStep(int32_t Step);
-std::string CheckDecay(int32_t Decay);
-// What is "Working", "Acceleration" or "Holding".
-std::string CheckCurrent(const char* What, int32_t Current);
-std::string CheckVm(int32_t Speed);
-std::string CheckVw(int32_t Speed);
-std::string CheckAw(int32_t Acceleration);
-// What is "Backward limit", "Forward limit" or "Home sensor".
-std::string CheckInputWord(const char* What, int32_t Word);
-std::string CheckCtrl(int32_t Word);
-// The first complaint about any of the values, or an empty text.
-std::string Check(const Parameters& P);
+// Why the controller refuses a request: a reason of the line protocol and the
+// value it names. No reason: the request is fine.
+struct Refusal {
+    Link::Reason Code = Link::Reason::None;
+    int32_t Value = 0;
+
+    explicit operator bool() const { return Code != Link::Reason::None; }
+    std::string Text() const { return Link::ReasonText(Code, Value); }
+};
+
+Refusal CheckStep(int32_t Step);
+Refusal CheckDecay(int32_t Decay);
+// Which is WorkingCurrent, AccelerationCurrent or HoldingCurrent.
+Refusal CheckCurrent(Link::Reason Which, int32_t Current);
+Refusal CheckVm(int32_t Speed);
+Refusal CheckVw(int32_t Speed);
+Refusal CheckAw(int32_t Acceleration);
+// Which is BackwardLimitWord, ForwardLimitWord or HomeSensorWord.
+Refusal CheckInputWord(Link::Reason Which, int32_t Word);
+Refusal CheckCtrl(int32_t Word);
+// The first refusal of any of the values, or none.
+Refusal Check(const Parameters& P);
 
 // The stored text of the parameters, and back. Parse accepts only a complete
 // text with every value valid; otherwise it returns false and leaves Out alone.

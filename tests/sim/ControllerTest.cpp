@@ -108,6 +108,9 @@ TEST_F(ControllerTest, ValuesTheControllerRefusesChangeNothing)
     for (auto& [Do, Text] : Bad) {
         EXPECT_FALSE(Do(*Device)) << Text;
         EXPECT_EQ(ErrorText(*Device), Text);
+        // The line carries the reason and its value; the text made from
+        // them is the same.
+        EXPECT_EQ(Device->LastRefusal().Text(), Text);
         EXPECT_EQ(Device->Params(), Before) << Text;
         EXPECT_EQ(Stat(), 0) << Text;
     }
@@ -135,13 +138,21 @@ TEST_F(ControllerTest, SavedParametersAreTheValuesAfterTheNextOpen)
                 Device->SetCtrl(0x13));
     const Sim::Parameters Saved = Device->Params();
     ASSERT_TRUE(Device->SavePar()) << Device->LastError();
-    ASSERT_TRUE(Device->SetVw(10)); // not saved: gone at the next open
+    ASSERT_TRUE(Device->SetVw(10)); // not saved
+    // The link drops and comes back: a powered controller keeps what it was
+    // given, and a store by someone else meanwhile is not loaded either.
     ASSERT_TRUE(Device->CloseDevice());
+    Sim::VirtualController Other(Opts());
+    ASSERT_TRUE(Other.OpenDevice() && Other.SetVm(5) && Other.SavePar());
     ASSERT_TRUE(Device->OpenDevice());
-    EXPECT_EQ(Device->Params(), Saved);
+    EXPECT_EQ(Device->Params().Vw, 10);
+    EXPECT_EQ(Device->Params().Vm, Saved.Vm);
+    ASSERT_TRUE(Device->SavePar());
 
-    Make(); // a new process
-    EXPECT_EQ(Device->Params(), Saved);
+    Make(false); // power-on, before any open
+    Sim::Parameters Expected = Saved;
+    Expected.Vw = 10;
+    EXPECT_EQ(Device->Params(), Expected);
     // Written whole, with nothing left beside it.
     std::vector<std::string> Files;
     for (auto& E : std::filesystem::directory_iterator(Dir + "/state"))
@@ -156,6 +167,7 @@ TEST_F(ControllerTest, SavedParametersAreTheValuesAfterTheNextOpen)
     ASSERT_TRUE(Blocked.OpenDevice());
     EXPECT_FALSE(Blocked.SavePar());
     EXPECT_EQ(Blocked.LastError().rfind("Cannot store the parameters: ", 0), 0u) << Blocked.LastError();
+    EXPECT_EQ(Blocked.LastRefusal().Code, Link::Reason::StoreFailed);
 }
 
 TEST_F(ControllerTest, MissingOrDamagedStateGivesTheDefaults)
@@ -218,6 +230,7 @@ TEST_F(ControllerTest, CutLinkFailsEveryCallUntilRestored)
     EXPECT_TRUE(Device->CloseDevice());
     EXPECT_FALSE(Device->OpenDevice());
     EXPECT_EQ(ErrorText(*Device), Down);
+    EXPECT_FALSE(Device->LastRefusal()); // nothing refused: no answer at all
 
     WriteFile(ControlPath(), "link = up\n");
     Wait(0.1); // not looked at again yet
@@ -245,6 +258,7 @@ TEST_F(ControllerTest, FailLinesFailTheNamedCalls)
     for (int I = 0; I < 3; ++I) {
         EXPECT_FALSE(Device->SetVw(500));
         EXPECT_EQ(ErrorText(*Device), "Speed rejected by drive");
+        EXPECT_EQ(Device->LastRefusal().Code, Link::Reason::DeviceFailure);
     }
     EXPECT_EQ(Device->Params().Vw, Vw);
     int32_t Out;
@@ -276,6 +290,21 @@ TEST_F(ControllerTest, ControlTextParsing)
     EXPECT_EQ(S.Rules[0].Name, "VLM_StartD");
     EXPECT_EQ(S.Rules[0].Text, "No power");
     EXPECT_TRUE(S.Rules[0].Once);
+
+    // Faults of the line, for velmor-sim; malformed ones are ignored.
+    using K = Sim::LineFaultKind;
+    S = Sim::ParseControl("line late 200\nline-once BAD-CRC\nline hangup=500\nline late\nline late 700000\n"
+                          "line truncate 5\nline no-answer\n");
+    ASSERT_EQ(S.Line.size(), 4u);
+    EXPECT_EQ(S.Line[0].Kind, K::Late);
+    EXPECT_EQ(S.Line[0].Ms, 200);
+    EXPECT_FALSE(S.Line[0].Once);
+    EXPECT_EQ(S.Line[1].Kind, K::BadCrc);
+    EXPECT_TRUE(S.Line[1].Once);
+    EXPECT_EQ(S.Line[2].Kind, K::Hangup);
+    EXPECT_EQ(S.Line[2].Ms, 500);
+    EXPECT_TRUE(S.Line[2].Once); // a hang-up is always once
+    EXPECT_EQ(S.Line[3].Kind, K::NoAnswer);
 }
 
 TEST_F(ControllerTest, SupplyVoltageRipplesAround24Volts)
