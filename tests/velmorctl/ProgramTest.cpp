@@ -1,0 +1,189 @@
+// The real velmorctl on the virtual controller, run as a child process with
+// its own state and control files.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "sim/Storage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+std::string ReadAll(const fs::path& P)
+{
+    std::ifstream F(P, std::ios::binary);
+    std::ostringstream S;
+    S << F.rdbuf();
+    return S.str();
+}
+
+class Program : public ::testing::Test {
+protected:
+    fs::path Dir;
+
+    void SetUp() override
+    {
+        char Name[] = "/tmp/velmorctl-program-XXXXXX";
+        ASSERT_NE(mkdtemp(Name), nullptr);
+        Dir = Name;
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    // Starts velmorctl with Args and this test's files; its output goes to
+    // files in Dir.
+    pid_t Start(const std::vector<std::string>& Args)
+    {
+        std::vector<std::string> Env;
+        for (char** E = environ; *E; ++E) {
+            const std::string V = *E;
+            const std::string Name = V.substr(0, V.find('='));
+            if (Name != "VELMOR_SIM_STATE" && Name != "VELMOR_SIM_CONTROL" && Name != "XDG_STATE_HOME" &&
+                Name != "VELMOR_LINK")
+                Env.push_back(V);
+        }
+        Env.push_back("VELMOR_SIM_STATE=" + (Dir / "state.ini").string());
+        Env.push_back("VELMOR_SIM_CONTROL=" + (Dir / "control").string());
+        Env.push_back("XDG_STATE_HOME=" + Dir.string());
+        std::vector<char*> Envp, Argv{const_cast<char*>(VELMORCTL_PROGRAM)};
+        for (std::string& V : Env)
+            Envp.push_back(&V[0]);
+        Envp.push_back(nullptr);
+        std::vector<std::string> A = Args;
+        for (std::string& V : A)
+            Argv.push_back(&V[0]);
+        Argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t Files;
+        posix_spawn_file_actions_init(&Files);
+        const std::string Out = (Dir / "out").string(), Err = (Dir / "err").string();
+        posix_spawn_file_actions_addopen(&Files, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&Files, 2, Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t Pid = -1;
+        const int Rc = posix_spawn(&Pid, VELMORCTL_PROGRAM, &Files, nullptr, Argv.data(), Envp.data());
+        posix_spawn_file_actions_destroy(&Files);
+        EXPECT_EQ(Rc, 0) << "cannot start " << VELMORCTL_PROGRAM;
+        return Pid;
+    }
+
+    // Waits up to 20 s for the child; kills it if it does not end.
+    Result Finish(pid_t Pid)
+    {
+        Result R;
+        if (Pid <= 0)
+            return R;
+        const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int Status = 0;
+        while (waitpid(Pid, &Status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > Deadline) {
+                kill(Pid, SIGKILL);
+                waitpid(Pid, &Status, 0);
+                ADD_FAILURE() << "velmorctl did not end within 20 s";
+                return R;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        R.Code = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+        R.Out = ReadAll(Dir / "out");
+        R.Err = ReadAll(Dir / "err");
+        return R;
+    }
+
+    Result RunCtl(const std::vector<std::string>& Args) { return Finish(Start(Args)); }
+
+    // Stored parameters for quick moves.
+    void FastController()
+    {
+        Sim::Parameters P;
+        P.Vm = 1000;
+        P.Vw = 30000;
+        P.Aw = 40000;
+        std::string Error;
+        ASSERT_TRUE(Sim::SaveParameters((Dir / "state.ini").string(), P, Error)) << Error;
+    }
+
+    // True once the process has its SIGINT handler in place.
+    static bool CatchesSigint(pid_t Pid)
+    {
+        std::ifstream F("/proc/" + std::to_string(Pid) + "/status");
+        std::string Line;
+        while (std::getline(F, Line))
+            if (Line.rfind("SigCgt:", 0) == 0)
+                return (std::stoull(Line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+        return false;
+    }
+};
+
+TEST_F(Program, GotoWithWaitEndsOnItsTarget)
+{
+    FastController();
+    const Result R = RunCtl({"goto", "7000", "--wait", "--timeout", "15"});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    EXPECT_EQ(R.Out, "state: Operation done (1)\ncoordinate: 7000\n");
+    EXPECT_EQ(R.Err, "");
+}
+
+TEST_F(Program, WatchWritesTheSamplesAsCsv)
+{
+    const fs::path Csv = Dir / "run.csv";
+    const Result R = RunCtl({"watch", "--interval", "20", "--count", "5", "--csv", Csv.string()});
+    ASSERT_EQ(R.Code, 0) << R.Err;
+    EXPECT_NE(R.Out.find("samples: 5, failed reads: 0\n"), std::string::npos) << R.Out;
+    std::istringstream In(ReadAll(Csv));
+    std::string Line;
+    ASSERT_TRUE(std::getline(In, Line));
+    EXPECT_EQ(Line, "time_s,coordinate,speed,limits,state_code,state");
+    double Previous = -1;
+    int Rows = 0;
+    while (std::getline(In, Line)) {
+        ++Rows;
+        double T = 0;
+        int Nc = 0, Vc = 0, Lim = 0, Code = -1;
+        char Text[64] = {};
+        ASSERT_EQ(std::sscanf(Line.c_str(), "%lf,%d,%d,%d,%d,%63[^\n]", &T, &Nc, &Vc, &Lim, &Code, Text), 6) << Line;
+        EXPECT_GE(T, Previous + 0.015) << Line; // on the 20 ms grid, never crowded
+        Previous = T;
+        EXPECT_EQ(Code, 0);
+        EXPECT_STREQ(Text, "Stopped");
+    }
+    EXPECT_EQ(Rows, 5);
+}
+
+TEST_F(Program, CtrlCDuringAWaitStopsTheMotor)
+{
+    const pid_t Pid = Start({"run", "forward", "--wait"});
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!CatchesSigint(Pid) && std::chrono::steady_clock::now() < Deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(kill(Pid, SIGINT), 0);
+    const Result R = Finish(Pid);
+    EXPECT_EQ(R.Code, 130);
+    EXPECT_EQ(R.Err, "velmorctl: interrupted; stop sent (VLM_StartD(0))\n");
+}
+
+TEST_F(Program, AFailedOpenExitsThreeWithTheLibrarysText)
+{
+    std::ofstream(Dir / "control") << "link=down\n";
+    const Result R = RunCtl({"status", "--json"});
+    EXPECT_EQ(R.Code, 3);
+    EXPECT_EQ(R.Err, "velmorctl: the device did not open: No answer from the controller: the link is down\n");
+    EXPECT_EQ(R.Out, "");
+}
+
+} // namespace

@@ -1,0 +1,94 @@
+#pragma once
+
+// What the command units of velmorctl share; not for use outside velmorctl/.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "velmorctl/Ctl.h"
+
+namespace VelmorCtl {
+namespace Detail {
+
+constexpr int64_t Millisecond = 1000000; // in nanoseconds
+constexpr int64_t Second = 1000 * Millisecond;
+
+// Bad usage of the current command: Run prints the text, the command's
+// usage and exits 1. Nothing has been sent when it is thrown.
+struct UsageError {
+    std::string Text;
+};
+
+// The device did not open: Run prints the library's text and exits 3.
+struct OpenFailed {
+    std::string Text;
+};
+
+// One command's options. A value option takes the next argument or the text
+// after "="; "--" ends the options, and an argument that starts with "-" and
+// a digit is a (negative) number, not an option.
+struct OptionSpec {
+    const char* Name; // "--wait"
+    bool TakesValue;
+};
+
+struct ParsedArgs {
+    std::vector<std::string> Positional;
+    std::map<std::string, std::string> Options;
+
+    bool Has(const char* Name) const { return Options.count(Name) != 0; }
+    const std::string& Value(const char* Name) const { return Options.at(Name); }
+};
+
+ParsedArgs ParseArgs(const std::vector<std::string>& Args, const std::vector<OptionSpec>& Specs);
+// Throws UsageError unless the command got between Min and Max positionals.
+void ExpectPositionals(const ParsedArgs& P, size_t Min, size_t Max);
+
+// Numbers as typed: an optional sign and decimal digits only, within int32_t
+// (Whole); an optional "0x" hexadecimal form as in the settings file (Word).
+bool ParseWhole(const std::string& Text, int32_t& Value);
+bool ParseWord(const std::string& Text, int32_t& Value);
+// A positive count of milliseconds or seconds, bounded by Max.
+int64_t ParsePositive(const std::string& Option, const std::string& Text, int64_t Max);
+int64_t ParseSeconds(const std::string& Option, const std::string& Text);
+
+// The device for one command: opened on construction (OpenFailed with the
+// library's text when it does not open), closed on destruction.
+class Session {
+public:
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+};
+
+// The library's text after a failed call.
+std::string LastErrorText();
+
+// A text as a JSON string, quotes included.
+std::string JsonString(const std::string& Text);
+
+// Writes one printf-formatted line (the newline added).
+void Line(std::ostream& Out, const char* Format, ...) __attribute__((format(printf, 2, 3)));
+
+// The commands. Each gets the arguments after its name.
+int Info(const std::vector<std::string>& Args, Context& Ctx);
+int Status(const std::vector<std::string>& Args, Context& Ctx);
+int Watch(const std::vector<std::string>& Args, Context& Ctx);
+int Run(const std::vector<std::string>& Args, Context& Ctx);
+int Stop(const std::vector<std::string>& Args, Context& Ctx);
+int Halt(const std::vector<std::string>& Args, Context& Ctx);
+int Goto(const std::vector<std::string>& Args, Context& Ctx);
+int MoveBy(const std::vector<std::string>& Args, Context& Ctx);
+int Zero(const std::vector<std::string>& Args, Context& Ctx);
+int ResetCoordinate(const std::vector<std::string>& Args, Context& Ctx);
+int Home(const std::vector<std::string>& Args, Context& Ctx);
+int Set(const std::vector<std::string>& Args, Context& Ctx);
+int ApplySettings(const std::vector<std::string>& Args, Context& Ctx);
+int Store(const std::vector<std::string>& Args, Context& Ctx);
+int Ports(const std::vector<std::string>& Args, Context& Ctx);
+
+} // namespace Detail
+} // namespace VelmorCtl

@@ -1,0 +1,192 @@
+// set and apply-settings: drive parameters from the command line or from a
+// panel settings file.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <map>
+#include <ostream>
+
+#include "device/Commands.h"
+#include "platform/Exception.h"
+#include "platform/IniFile.h"
+#include "settings/PanelSettings.h"
+#include "settings/SettingsPath.h"
+#include "ui/ParameterWords.h"
+#include "velmorctl/Internal.h"
+
+namespace VelmorCtl {
+namespace Detail {
+
+namespace {
+
+using PanelSettings::DeviceParameters;
+
+// The sends of a parameter set, in the order the panel sends them after a
+// connection; each call is printed once it has been accepted.
+struct Sender {
+    std::ostream& Out;
+
+    void Mode(int32_t Step, int32_t Decay)
+    {
+        Commands::SetMode(Step, Decay);
+        Line(Out, "VLM_SetMode(%d,%d)", Step, Decay);
+    }
+    void One(void (*Send)(int32_t), const char* Name, int32_t V)
+    {
+        Send(V);
+        Line(Out, "%s(%d)", Name, V);
+    }
+    void Lim(int32_t Backward, int32_t Forward, int32_t Home)
+    {
+        Commands::SetLim(Backward, Forward, Home);
+        Line(Out, "VLM_SetLim(%d,%d,%d)", Backward, Forward, Home);
+    }
+};
+
+const std::string Keys[] = {"step", "decay", "iw", "ia", "ih", "vm", "vw", "aw", "limits", "control"};
+const char* const SetKeys = "step, decay, iw, ia, ih, vm, vw, aw, limits, control";
+
+// A numeric key's value within the whole numbers of its panel field.
+int32_t FieldValue(const std::string& Key, const std::string& Text, PanelSettings::Entry E)
+{
+    int32_t V = 0;
+    if (!ParseWhole(Text, V))
+        throw UsageError{Key + ": '" + Text + "' is not a whole number"};
+    const PanelSettings::FieldRange R = PanelSettings::RangeOf(E);
+    const double Lo = std::ceil(R.Min), Hi = std::floor(R.Max);
+    if (V < Lo || V > Hi)
+        throw UsageError{Key + "=" + Text + " is outside the panel's range " + std::to_string(static_cast<long>(Lo)) +
+                         ".." + std::to_string(static_cast<long>(Hi)) + "; nothing sent"};
+    return V;
+}
+
+int32_t InputWord(const std::string& Text)
+{
+    int32_t W = 0;
+    if (!ParseWord(Text, W) || W < 0 || W > 7)
+        throw UsageError{"limits: '" + Text +
+                         "' is not a limit word 0..7 (1 enabled, 2 normally closed, 4 stop without ramp)"};
+    return W;
+}
+
+std::string Folder(const std::string& Path)
+{
+    const size_t Slash = Path.rfind('/');
+    if (Slash == std::string::npos)
+        return ".";
+    return Slash == 0 ? std::string("/") : Path.substr(0, Slash);
+}
+
+} // namespace
+
+int Set(const std::vector<std::string>& Args, Context& Ctx)
+{
+    const ParsedArgs P = ParseArgs(Args, {});
+    if (P.Positional.empty())
+        throw UsageError{"no KEY=VALUE given"};
+    std::map<std::string, std::string> Given;
+    for (const std::string& A : P.Positional) {
+        const size_t Eq = A.find('=');
+        if (Eq == std::string::npos)
+            throw UsageError{"'" + A + "' is not KEY=VALUE"};
+        const std::string Key = A.substr(0, Eq);
+        if (std::find(std::begin(Keys), std::end(Keys), Key) == std::end(Keys))
+            throw UsageError{"unknown key '" + Key + "' (keys: " + SetKeys + ")"};
+        if (!Given.emplace(Key, A.substr(Eq + 1)).second)
+            throw UsageError{"key '" + Key + "' given twice"};
+    }
+    const auto Has = [&](const char* Key) { return Given.count(Key) != 0; };
+    if (Has("step") != Has("decay"))
+        throw UsageError{"step and decay go together (one VLM_SetMode call): give both"};
+
+    // Every value is checked before anything is sent.
+    DeviceParameters D{};
+    if (Has("step")) {
+        const std::string& S = Given["step"];
+        if (S != "full" && S != "half")
+            throw UsageError{"step is 'full' or 'half', not '" + S + "'"};
+        D.Step = ParameterWords::StepModeValue(S == "full" ? 0 : 1);
+        const std::string& F = Given["decay"];
+        if (F != "slow" && F != "fast")
+            throw UsageError{"decay is 'slow' or 'fast', not '" + F + "'"};
+        D.Decay = F == "slow" ? 0 : 1;
+    }
+    const std::pair<const char*, PanelSettings::Entry> Numbers[] = {
+        {"ih", PanelSettings::Ih}, {"ia", PanelSettings::Ia}, {"iw", PanelSettings::Iw},
+        {"vm", PanelSettings::Vm}, {"vw", PanelSettings::Vw}, {"aw", PanelSettings::Aw}};
+    int32_t Value[6] = {};
+    for (int I = 0; I < 6; ++I)
+        if (Has(Numbers[I].first))
+            Value[I] = FieldValue(Numbers[I].first, Given[Numbers[I].first], Numbers[I].second);
+    if (Has("limits")) {
+        const std::string& L = Given["limits"];
+        const size_t C1 = L.find(','), C2 = C1 == std::string::npos ? C1 : L.find(',', C1 + 1);
+        if (C2 == std::string::npos || L.find(',', C2 + 1) != std::string::npos)
+            throw UsageError{"limits takes three words: BACKWARD,FORWARD,HOME"};
+        D.LimBackward = InputWord(L.substr(0, C1));
+        D.LimForward = InputWord(L.substr(C1 + 1, C2 - C1 - 1));
+        D.LimHome = InputWord(L.substr(C2 + 1));
+    }
+    if (Has("control")) {
+        const std::string& C = Given["control"];
+        if (!ParseWord(C, D.Control) || D.Control < 0 || (D.Control & ~0x3F) != 0 || (D.Control & 0x0F) > 7)
+            throw UsageError{"control: '" + C +
+                             "' is not a control word (mode 0..7, +16 inputs active high, +32 debouncing)"};
+    }
+
+    Session Device;
+    Sender S{Ctx.Out};
+    if (Has("step"))
+        S.Mode(D.Step, D.Decay);
+    void (*const Sends[6])(int32_t) = {Commands::SetIh, Commands::SetIa, Commands::SetIw,
+                                       Commands::SetVm, Commands::SetVw, Commands::SetAw};
+    const char* const Names[6] = {"VLM_SetIh", "VLM_SetIa", "VLM_SetIw", "VLM_SetVm", "VLM_SetVw", "VLM_SetAw"};
+    for (int I = 0; I < 6; ++I)
+        if (Has(Numbers[I].first))
+            S.One(Sends[I], Names[I], Value[I]);
+    if (Has("limits"))
+        S.Lim(D.LimBackward, D.LimForward, D.LimHome);
+    if (Has("control"))
+        S.One(Commands::SetCtrl, "VLM_SetCtrl", D.Control);
+    return ExitOk;
+}
+
+int ApplySettings(const std::vector<std::string>& Args, Context& Ctx)
+{
+    const ParsedArgs P = ParseArgs(Args, {});
+    ExpectPositionals(P, 0, 1);
+    const std::string Path =
+        P.Positional.empty() ? SettingsFilePath(Folder(Ctx.ExePath) + "/velmor") : P.Positional[0];
+    struct stat St {};
+    if (::stat(Path.c_str(), &St) != 0)
+        throw UsageError{"no settings file at '" + Path + "'"};
+    if (!S_ISREG(St.st_mode))
+        throw UsageError{"'" + Path + "' is not a settings file"};
+    PanelSettings::Values V{};
+    try {
+        const TIniFile Ini(Path);
+        V = PanelSettings::Read(Ini, PanelSettings::Defaults());
+    } catch (const Exception& E) {
+        throw UsageError{"cannot read '" + Path + "': " + E.Message()};
+    }
+    const DeviceParameters D = PanelSettings::ConnectionParameters(V);
+
+    Session Device;
+    Ctx.Out << "file: " << Path << '\n';
+    Sender S{Ctx.Out};
+    S.Mode(D.Step, D.Decay);
+    S.One(Commands::SetIh, "VLM_SetIh", D.Ih);
+    S.One(Commands::SetIa, "VLM_SetIa", D.Ia);
+    S.One(Commands::SetIw, "VLM_SetIw", D.Iw);
+    S.One(Commands::SetVm, "VLM_SetVm", D.Vm);
+    S.One(Commands::SetVw, "VLM_SetVw", D.Vw);
+    S.One(Commands::SetAw, "VLM_SetAw", D.Aw);
+    S.Lim(D.LimBackward, D.LimForward, D.LimHome);
+    S.One(Commands::SetCtrl, "VLM_SetCtrl", D.Control);
+    return ExitOk;
+}
+
+} // namespace Detail
+} // namespace VelmorCtl
