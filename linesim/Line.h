@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Where velmor-sim serves: a pseudo-terminal it creates (with a symlink to
+// its slave), a serial port, or a TCP listener taking one client at a time.
+// Each can be taken away (a hang-up) and brought back (a replug).
+namespace LineSim {
+
+struct Place {
+    enum Kind { None, Pty, Port, Tcp } Kind = None;
+    std::string Path; // the symlink (Pty) or the device (Port)
+    int Baud = 115200;
+    std::string Host; // Tcp
+    uint16_t TcpPort = 0;
+};
+
+// "HOST:PORT" or "[V6HOST]:PORT", port 0..65535. False when malformed.
+bool ParseHostPort(const std::string& Text, std::string& Host, uint16_t& Port);
+
+// Whether Baud is a speed the serial port can be set to.
+bool KnownBaud(int Baud);
+
+class Line {
+public:
+    explicit Line(Place Where) : FWhere(std::move(Where)) {}
+    ~Line() { Close(); }
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    // Creates the pseudo-terminal, opens the port or listens. False with
+    // Error set when it cannot.
+    bool Open(std::string& Error);
+    // Hangs up: closes everything; the symlink goes too (while it still
+    // names our pseudo-terminal). Open again replugs, at the same symlink or
+    // TCP port.
+    void Close();
+    bool IsOpen() const { return FData >= 0 || FListen >= 0; }
+
+    // What to say on stdout once open: "SLAVE SYMLINK", "PORT" or "HOST:PORT".
+    std::string Describe() const;
+
+    // The descriptor requests arrive on and answers leave by (-1: none yet,
+    // a TCP listener waiting for its client), and the TCP listener (or -1).
+    int DataFd() const { return FData; }
+    int ListenFd() const { return FListen; }
+    // Takes a waiting TCP client, or turns it away when one is connected.
+    // True when a new client was taken (its bytes start a fresh frame).
+    bool Accept();
+    // The TCP client went away (or the port failed): closes its descriptor.
+    void DropData();
+    bool IsTcp() const { return FWhere.Kind == Place::Tcp; }
+
+private:
+    bool OpenPty(std::string& Error);
+    bool OpenPort(std::string& Error);
+    bool Listen(std::string& Error);
+
+    Place FWhere;
+    int FData = -1;
+    int FListen = -1;
+    int FSlave = -1; // our own hold on the pty's slave, so the master never hangs up
+    std::string FSlavePath;
+    uint16_t FBoundPort = 0;
+};
+
+} // namespace LineSim

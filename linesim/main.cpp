@@ -1,0 +1,467 @@
+// velmor-sim: the virtual controller as a device on a line. Serves the line
+// protocol (docs/protocol.md) with the model of the in-process virtual
+// controller, on a pseudo-terminal, a serial port or TCP, until SIGINT or
+// SIGTERM, and plays the faults a real line has. One thread, one poll().
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "link/RtuFrame.h"
+#include "linesim/Line.h"
+#include "linesim/Server.h"
+#include "sim/Controller.h"
+#include "sim/Storage.h"
+
+namespace {
+
+const char* const Usage = R"(Usage: velmor-sim (--pty PATH | --port DEVICE | --tcp HOST:PORT) [options]
+
+The virtual controller VLM-1 as a device on a Modbus RTU line (docs/protocol.md),
+with the same model as the panel's in-process virtual controller. It runs until
+SIGINT or SIGTERM, so the axis keeps its coordinate while panels come and go.
+
+Where it serves (exactly one):
+  --pty PATH          create a pseudo-terminal and keep a symlink at PATH to its
+                      slave; prints "SLAVE PATH" on one line, then serves
+                      (an existing PATH is replaced only when it is a symlink)
+  --port DEVICE       a serial port, raw 8N1, opened exclusively; prints DEVICE
+  --tcp HOST:PORT     RTU frames over TCP (no MBAP header), one client at a time,
+                      a numeric address ([::1]:PORT for IPv6; port 0: any free
+                      port); prints HOST:PORT as bound
+Options:
+  --baud N            line speed (default 115200); sets the port's speed and the
+                      silence that ends a frame (3.5 characters, 1.75 ms above
+                      19200); a pseudo-terminal or TCP uses a 5 ms silence
+  --address N         slave address 1..247 (default 1); 0 (broadcast) is carried
+                      out and never answered
+  --state FILE        the stored parameters (default: as the virtual controller,
+                      $VELMOR_SIM_STATE or ~/.local/state/velmor/virtual-controller.ini),
+                      loaded at start (power-on) and written by the store command
+  --control FILE      the control file (default: as the virtual controller,
+                      $VELMOR_SIM_CONTROL or virtual-controller.control beside the
+                      state file), read again within 200 ms of a change
+  --fault KIND        play a fault on the next answer: no-answer (the request is
+                      carried out, its answer lost), late=MS (the answer MS ms
+                      late), bad-crc, truncate (the answer without its last 3
+                      bytes), hangup=MS (the request is lost, the port goes away
+                      and comes back after MS ms)
+  --fault-every       play the --fault on every answer instead of the next only
+  --help              this text
+
+Control file lines for the line (besides link=down/up and fail lines):
+  line no-answer | line late MS | line bad-crc | line truncate
+                      on every answer while the line is in the file
+  line-once KIND      on the next answer only (armed again when the file changes)
+  line hangup MS      the next request is lost and the line hangs up: the
+                      pseudo-terminal and its symlink go (TCP: the client and the
+                      listener), back after MS ms at the same place; once per
+                      change of the file
+  link=down           every request goes unanswered (the controller hears nothing)
+
+Examples:
+  velmor-sim --pty /tmp/velmor-line
+  VELMOR_LINK=serial:/tmp/velmor-line build/bin/velmor
+  velmor-sim --tcp 127.0.0.1:5020 --address 3
+  velmor-sim --port /dev/ttyUSB1 --baud 9600 --fault late=200 --fault-every
+  echo 'line hangup 2000' >> ~/.local/state/velmor/virtual-controller.control
+)";
+
+struct Config {
+    LineSim::Place Where;
+    uint8_t Address = 1;
+    bool HaveFault = false;
+    Sim::LineRule Fault;
+    bool Every = false;
+    bool StateSet = false, ControlSet = false;
+    std::string State, Control;
+};
+
+int BadUsage(const std::string& Text)
+{
+    std::fprintf(stderr, "velmor-sim: %s\nTry 'velmor-sim --help'.\n", Text.c_str());
+    return 2;
+}
+
+bool ParseNumber(const std::string& S, long Low, long High, long& Out)
+{
+    if (S.empty() || S.size() > 9)
+        return false;
+    long V = 0;
+    for (char C : S) {
+        if (C < '0' || C > '9')
+            return false;
+        V = V * 10 + (C - '0');
+    }
+    if (V < Low || V > High)
+        return false;
+    Out = V;
+    return true;
+}
+
+// Fills C from the arguments; an empty text when they are sound, else what is
+// wrong. Help: --help was given.
+std::string ParseArguments(int Argc, char** Argv, Config& C, bool& Help)
+{
+    int Places = 0;
+    for (int I = 1; I < Argc; ++I) {
+        std::string Arg = Argv[I], Value;
+        const size_t Eq = Arg.find('=');
+        bool Inline = false;
+        if (Arg.compare(0, 2, "--") == 0 && Eq != std::string::npos) {
+            Value = Arg.substr(Eq + 1);
+            Arg = Arg.substr(0, Eq);
+            Inline = true;
+        }
+        if (Arg == "--help" || Arg == "-h") {
+            Help = true;
+            return {};
+        }
+        if (Arg == "--fault-every") {
+            C.Every = true;
+            continue;
+        }
+        static const char* const WithValue[] = {"--pty", "--port", "--tcp", "--baud", "--address",
+                                                "--state", "--control", "--fault"};
+        if (std::find_if(std::begin(WithValue), std::end(WithValue), [&](const char* O) { return Arg == O; }) ==
+            std::end(WithValue))
+            return "unknown option " + Arg;
+        if (!Inline) {
+            if (I + 1 >= Argc)
+                return Arg + " needs a value";
+            Value = Argv[++I];
+        }
+        long N = 0;
+        if (Arg == "--pty" || Arg == "--port") {
+            if (Value.empty())
+                return Arg + " needs a path";
+            C.Where.Kind = Arg == "--pty" ? LineSim::Place::Pty : LineSim::Place::Port;
+            C.Where.Path = Value;
+            ++Places;
+        } else if (Arg == "--tcp") {
+            if (!LineSim::ParseHostPort(Value, C.Where.Host, C.Where.TcpPort))
+                return "--tcp " + Value + ": give HOST:PORT, for example 127.0.0.1:5020";
+            C.Where.Kind = LineSim::Place::Tcp;
+            ++Places;
+        } else if (Arg == "--baud") {
+            if (!ParseNumber(Value, 1, 4000000, N) || !LineSim::KnownBaud(static_cast<int>(N)))
+                return "--baud " + Value + ": use 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, "
+                                           "460800 or 921600";
+            C.Where.Baud = static_cast<int>(N);
+        } else if (Arg == "--address") {
+            if (!ParseNumber(Value, Link::MinAddress, Link::MaxAddress, N))
+                return "--address " + Value + ": use 1..247";
+            C.Address = static_cast<uint8_t>(N);
+        } else if (Arg == "--state") {
+            C.State = Value;
+            C.StateSet = true;
+        } else if (Arg == "--control") {
+            C.Control = Value;
+            C.ControlSet = true;
+        } else if (Arg == "--fault") {
+            if (!Sim::ParseLineFault(Value, C.Fault))
+                return "--fault " + Value + ": use no-answer, late=MS, bad-crc, truncate or hangup=MS";
+            C.HaveFault = true;
+        }
+    }
+    if (Places != 1)
+        return Places == 0 ? "say where to serve: --pty PATH, --port DEVICE or --tcp HOST:PORT"
+                           : "give only one of --pty, --port and --tcp";
+    if (C.Every && !C.HaveFault)
+        return "--fault-every needs a --fault";
+    return {};
+}
+
+// The serving loop: bytes to frames, frames to the server, answers back with
+// the faults played on them.
+class Loop {
+public:
+    Loop(const Config& C, LineSim::Line& L, Sim::VirtualController& D, LineSim::Server& S, int64_t& Clock)
+        : FConfig(C), FLine(L), FDevice(D), FServer(S), FClock(Clock)
+    {
+        FGapNs = (C.Where.Kind == LineSim::Place::Port ? Link::FrameGapUs(C.Where.Baud) : 5000) * 1000;
+    }
+
+    // Until a signal on SignalFd; false on an error that ends the program.
+    bool Run(int SignalFd);
+
+private:
+    void Received(int64_t Now);
+    void Frames(int64_t Now, bool Ended);
+    void Answer(int64_t Now, const Link::ParsedRequest& P);
+    const Sim::LineRule* TakeFault();
+    void Flush();
+    void HangUp(int64_t Now, int32_t Ms);
+
+    const Config& FConfig;
+    LineSim::Line& FLine;
+    Sim::VirtualController& FDevice;
+    LineSim::Server& FServer;
+    int64_t& FClock;
+    int64_t FGapNs;
+    Link::Frame FIn, FOut;
+    int64_t FLastByte = 0;
+    bool FLate = false; // FOut waits for FSendAt
+    int64_t FSendAt = 0;
+    bool FDown = false; // hung up, back at FReplugAt
+    int64_t FReplugAt = 0;
+    bool FFaultUsed = false;
+};
+
+void Loop::Flush()
+{
+    while (!FOut.empty() && FLine.DataFd() >= 0) {
+        const ssize_t N = ::write(FLine.DataFd(), FOut.data(), FOut.size());
+        if (N > 0) {
+            FOut.erase(FOut.begin(), FOut.begin() + N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return; // poll() says when there is room
+        // The client went away (TCP) or the port failed: the answer is lost.
+        FOut.clear();
+        if (FLine.IsTcp())
+            FLine.DropData();
+    }
+    if (FLine.DataFd() < 0)
+        FOut.clear();
+}
+
+void Loop::HangUp(int64_t Now, int32_t Ms)
+{
+    std::fprintf(stderr, "velmor-sim: hanging up for %d ms\n", static_cast<int>(Ms));
+    FLine.Close();
+    FIn.clear();
+    FOut.clear();
+    FLate = false;
+    FDown = true;
+    FReplugAt = Now + static_cast<int64_t>(Ms) * 1000000;
+}
+
+const Sim::LineRule* Loop::TakeFault()
+{
+    // The control file first (LinkUp looks at it), then the command line's.
+    FDevice.LinkUp();
+    if (const Sim::LineRule* Rule = FDevice.Control().LineFault())
+        return Rule;
+    if (FConfig.HaveFault && (FConfig.Every || !FFaultUsed)) {
+        FFaultUsed = true;
+        return &FConfig.Fault;
+    }
+    return nullptr;
+}
+
+void Loop::Answer(int64_t Now, const Link::ParsedRequest& P)
+{
+    FClock = Now;
+    const bool Heard = P.Status == Link::RequestStatus::Ok || P.Status == Link::RequestStatus::BadCount ||
+                       P.Status == Link::RequestStatus::UnknownFunction;
+    const bool Mine = Heard && (P.Req.Address == FServer.Address() || P.Req.Address == Link::Broadcast);
+    const Sim::LineRule* Fault = Mine ? TakeFault() : nullptr;
+    if (Fault && Fault->Kind == Sim::LineFaultKind::Hangup) {
+        HangUp(Now, Fault->Ms);
+        return;
+    }
+    Link::Frame Reply = FServer.Handle(P);
+    if (Reply.empty())
+        return;
+    if (Fault) {
+        switch (Fault->Kind) {
+        case Sim::LineFaultKind::NoAnswer: return;
+        case Sim::LineFaultKind::BadCrc: Reply.back() ^= 0x5A; break;
+        case Sim::LineFaultKind::Truncate: Reply.resize(Reply.size() > 4 ? Reply.size() - 3 : 1); break;
+        case Sim::LineFaultKind::Late:
+            FLate = true;
+            FSendAt = Now + static_cast<int64_t>(Fault->Ms) * 1000000;
+            break;
+        case Sim::LineFaultKind::Hangup: break;
+        }
+    }
+    FOut.insert(FOut.end(), Reply.begin(), Reply.end());
+    if (!FLate)
+        Flush();
+}
+
+void Loop::Frames(int64_t Now, bool Ended)
+{
+    // One request at a time: the next waits while a late answer is due.
+    while (!FIn.empty() && !FLate && !FDown) {
+        const Link::ParsedRequest P = Link::ParseRequest(FIn.data(), FIn.size(), Ended);
+        if (P.Status == Link::RequestStatus::Incomplete)
+            return;
+        const size_t Used = std::min(std::max<size_t>(P.Used, 1), FIn.size());
+        FIn.erase(FIn.begin(), FIn.begin() + static_cast<std::ptrdiff_t>(Used));
+        Answer(Now, P);
+    }
+}
+
+void Loop::Received(int64_t Now)
+{
+    uint8_t Buffer[512];
+    for (;;) {
+        const ssize_t N = ::read(FLine.DataFd(), Buffer, sizeof Buffer);
+        if (N > 0) {
+            // A request is at most 264 bytes: more than a few frames of
+            // unread bytes is noise, dropped.
+            if (FIn.size() > 4096)
+                FIn.clear();
+            FIn.insert(FIn.end(), Buffer, Buffer + N);
+            FLastByte = Now;
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        // End of file or an error: a TCP client left, or the port is gone.
+        if (FLine.IsTcp()) {
+            FLine.DropData();
+            FIn.clear();
+            FOut.clear();
+            FLate = false;
+        } else {
+            std::fprintf(stderr, "velmor-sim: the line failed (%s); trying again in 500 ms\n",
+                         N < 0 ? std::strerror(errno) : "end of file");
+            HangUp(Now, 500);
+        }
+        return;
+    }
+    Frames(Now, false);
+}
+
+bool Loop::Run(int SignalFd)
+{
+    for (;;) {
+        const int64_t Now = Sim::SteadyNow();
+        // What is due next: a replug, a late answer, the silence after a
+        // partial frame.
+        int64_t Due = -1;
+        auto Consider = [&](bool When, int64_t At) {
+            if (When && (Due < 0 || At < Due))
+                Due = At;
+        };
+        Consider(FDown, FReplugAt);
+        Consider(FLate, FSendAt);
+        Consider(!FIn.empty() && !FLate && !FDown, FLastByte + FGapNs);
+        int Timeout = -1;
+        if (Due >= 0)
+            Timeout = Due <= Now ? 0 : static_cast<int>(std::min<int64_t>((Due - Now + 999999) / 1000000, 60000));
+
+        pollfd Fds[3];
+        nfds_t Count = 0;
+        Fds[Count++] = {SignalFd, POLLIN, 0};
+        const nfds_t DataAt = Count;
+        if (!FDown && FLine.DataFd() >= 0)
+            Fds[Count++] = {FLine.DataFd(), static_cast<short>(POLLIN | (!FOut.empty() && !FLate ? POLLOUT : 0)), 0};
+        const nfds_t ListenAt = Count;
+        if (!FDown && FLine.ListenFd() >= 0)
+            Fds[Count++] = {FLine.ListenFd(), POLLIN, 0};
+        const int Ready = ::poll(Fds, Count, Timeout);
+        if (Ready < 0 && errno != EINTR) {
+            std::perror("velmor-sim: poll");
+            return false;
+        }
+        if (Ready > 0 && (Fds[0].revents & POLLIN))
+            return true;
+        const int64_t After = Sim::SteadyNow();
+
+        if (FDown && After >= FReplugAt) {
+            std::string Error;
+            if (FLine.Open(Error)) {
+                FDown = false;
+                std::fprintf(stderr, "velmor-sim: back on %s\n", FLine.Describe().c_str());
+            } else {
+                std::fprintf(stderr, "velmor-sim: %s; trying again in 500 ms\n", Error.c_str());
+                FReplugAt = After + 500000000;
+            }
+            continue;
+        }
+        if (Ready > 0 && ListenAt < Count && (Fds[ListenAt].revents & POLLIN)) {
+            if (FLine.Accept()) {
+                FIn.clear();
+                FOut.clear();
+                FLate = false;
+            }
+        }
+        if (Ready > 0 && DataAt < ListenAt) {
+            const short Events = Fds[DataAt].revents;
+            if (Events & (POLLIN | POLLHUP | POLLERR))
+                Received(After);
+            if (!FDown && (Events & POLLOUT))
+                Flush();
+        }
+        if (FLate && After >= FSendAt) {
+            FLate = false;
+            Flush();
+            Frames(After, false); // what came meanwhile
+        }
+        if (!FIn.empty() && !FLate && !FDown && After - FLastByte >= FGapNs)
+            Frames(After, true);
+    }
+}
+
+} // namespace
+
+int main(int Argc, char** Argv)
+{
+    Config C;
+    bool Help = false;
+    const std::string Wrong = ParseArguments(Argc, Argv, C, Help);
+    if (Help) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (!Wrong.empty())
+        return BadUsage(Wrong);
+
+    // The signals that end the program arrive on a descriptor poll() watches.
+    sigset_t Ending;
+    sigemptyset(&Ending);
+    sigaddset(&Ending, SIGINT);
+    sigaddset(&Ending, SIGTERM);
+    sigprocmask(SIG_BLOCK, &Ending, nullptr);
+    const int SignalFd = signalfd(-1, &Ending, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (SignalFd < 0) {
+        std::perror("velmor-sim: signalfd");
+        return 1;
+    }
+    signal(SIGPIPE, SIG_IGN);
+
+    // The model on the real clock, read once per request so that every value
+    // of an answer is of the same instant.
+    int64_t Clock = Sim::SteadyNow();
+    Sim::Options O = Sim::Options::FromEnvironment();
+    if (C.StateSet) {
+        O.StatePath = C.State;
+        if (!C.ControlSet)
+            O.ControlPath = Sim::DefaultControlPath(C.State);
+    }
+    if (C.ControlSet)
+        O.ControlPath = C.Control;
+    O.Now = [&Clock] { return Clock; };
+    Sim::VirtualController Device(O); // power-on: the stored parameters
+    LineSim::Server Server(Device, C.Address);
+
+    LineSim::Line Line(C.Where);
+    std::string Error;
+    if (!Line.Open(Error)) {
+        std::fprintf(stderr, "velmor-sim: %s\n", Error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", Line.Describe().c_str());
+    std::fflush(stdout);
+
+    Loop L(C, Line, Device, Server, Clock);
+    const bool Ok = L.Run(SignalFd);
+    Line.Close();
+    ::close(SignalFd);
+    return Ok ? 0 : 1;
+}
