@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "platform/Guard.h"
+#include "settings/SettingsPath.h"
 #include "ui/Vlm_main.h"
 
 int main(int argc, char** argv)
@@ -11,6 +12,14 @@ int main(int argc, char** argv)
     int QtArgc = 1;
     char* QtArgv[] = {argc > 0 ? argv[0] : const_cast<char*>("velmor"), nullptr};
     QApplication App(QtArgc, QtArgv);
+
+#ifdef VELMOR_INSTALLED_LAYOUT
+    // This build of the panel is the one installed into a system folder,
+    // which is not the operator's to write: its settings live in the user's
+    // configuration folder. The panel of the build folder keeps them beside
+    // itself.
+    SetSettingsLocation(TSettingsLocation::UserConfig);
+#endif
 
     Application::Initialize();
     Application::SetTitle(QStringLiteral("Velmor"));
