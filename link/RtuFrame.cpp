@@ -158,8 +158,8 @@ const char* StatusText(ResponseStatus S)
 ParsedRequest ParseRequest(const uint8_t* Data, size_t Size, bool Ended)
 {
     ParsedRequest Out;
-    if (!Data)
-        Size = 0;
+    if (!Data || Size == 0)
+        return Out; // nothing to look at, even after a silence
     const auto Short = [&] {
         if (Ended) {
             Out.Status = RequestStatus::Garbage;

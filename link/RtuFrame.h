@@ -115,7 +115,8 @@ struct ParsedRequest {
 // Looks at the bytes received since the last frame. For the known functions
 // the size is known from the bytes themselves; an unknown function is whole
 // only when Ended (a silence of 3.5 characters followed the last byte). With
-// Ended, everything received is one frame: a short one is Garbage.
+// Ended, everything received is one frame: a short one is Garbage. No bytes
+// at all are always Incomplete.
 ParsedRequest ParseRequest(const uint8_t* Data, size_t Size, bool Ended = false);
 
 Frame BuildReadResponse(uint8_t Address, uint8_t Function, const std::vector<uint16_t>& Values);
