@@ -1,5 +1,6 @@
 #include "device/Commands.h"
 
+#include "device/DeviceText.h"
 #include "device/velmor.h"
 
 namespace Commands {
@@ -8,7 +9,7 @@ void RaiseHardwareError()
 {
     char* Text = nullptr;
     VLM_GetLastError(&Text);
-    throw EHardwareException(Text ? std::string(Text) : std::string(), 0);
+    throw EHardwareException(DeviceTextToUtf8(Text), 0);
 }
 
 namespace {

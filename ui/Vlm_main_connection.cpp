@@ -6,6 +6,7 @@
 
 #include "app/Application.h"
 #include "device/Commands.h"
+#include "device/DeviceText.h"
 #include "device/velmor.h"
 #include "ui/MainFormControls.h"
 #include "ui/ParameterWords.h"
@@ -17,7 +18,7 @@ void TMainForm::Connect()
     if (FConnected) {
         char* Text = nullptr;
         VLM_GetInfo(&Text);
-        SetStatusText(0, QStringLiteral(" ON LINE: ") + QString::fromUtf8(Text ? Text : ""));
+        SetStatusText(0, QStringLiteral(" ON LINE: ") + QString::fromStdString(DeviceTextToUtf8(Text)));
         mnConnect->setEnabled(false);
         mnDisconnect->setEnabled(true);
         SendAllParameters();

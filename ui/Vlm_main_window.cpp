@@ -107,6 +107,13 @@ QString TMainForm::StatusText(int Panel) const
 
 void TMainForm::SetStatusText(int Panel, const QString& Text)
 {
-    if (Panel >= 0 && Panel < 2 && FStatusPanels[Panel])
-        FStatusPanels[Panel]->setText(Text);
+    if (Panel >= 0 && Panel < 2 && FStatusPanels[Panel]) {
+        // One line: a control character from the device shows as a blank.
+        QString Line = Text;
+        for (QChar& C : Line)
+            if (C.category() == QChar::Other_Control || C.category() == QChar::Separator_Line ||
+                C.category() == QChar::Separator_Paragraph)
+                C = QLatin1Char(' ');
+        FStatusPanels[Panel]->setText(Line);
+    }
 }

@@ -108,3 +108,35 @@ TEST_F(ConnectionTest, ConnectAndDisconnectNeverRaiseOnDeviceFailures)
     EXPECT_EQ(W->StatusText(0), " OFF LINE ");
     EXPECT_TRUE(TestSupport::Boxes().empty());
 }
+
+TEST_F(ConnectionTest, DeviceTextsInWindows1251ShowAsCyrillicOnOneLine)
+{
+    Create();
+    VD::SetInfoText("\xCF\xF0\xE8\xE2\xEE\xE4\n#1\t(COM3)"); // "Привод", a newline, a tab
+    Tick();
+    EXPECT_EQ(W->StatusText(0), " ON LINE: Привод #1 (COM3)");
+
+    VD::Fail("VLM_StartD", "\xCD\xE5\xF2 \xF1\xE2\xFF\xE7\xE8"); // "Нет связи"
+    W->btStartR->click();
+    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Нет связи.");
+}
+
+TEST_F(ConnectionTest, ConnectCommandWantsTheLinkBeforeItsWarningWaits)
+{
+    Create();
+    W->mnDisconnectClick(nullptr);
+    VD::SetOpenResult(false);
+    bool ConnectedInsideTheBox = false;
+    Application::SetMessageBoxHook([&](const QString&, const QString&, int) {
+        VD::SetOpenResult(true);
+        VD::ClearCalls();
+        Tick(); // the poll keeps running while the box waits
+        ConnectedInsideTheBox = W->FConnected;
+        return int(Application::IDOK);
+    });
+    W->mnConnect->trigger();
+    TestSupport::RecordMessageBoxes();
+    EXPECT_TRUE(ConnectedInsideTheBox);
+    EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
+}
