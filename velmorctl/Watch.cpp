@@ -19,6 +19,10 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
         Millisecond;
     const int64_t Count = P.Has("--count") ? ParsePositive("--count", P.Value("--count"), INT32_MAX) : 0;
 
+    Session Device;
+
+    // The file is replaced only once the device has answered, so a watch
+    // that cannot start leaves the last run's file alone.
     std::ostream* Log = &Ctx.Out;
     std::ostream* Csv = nullptr;
     std::ofstream File;
@@ -34,8 +38,6 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
             Csv = &File;
         }
     }
-
-    Session Device;
     Line(*Log, "%8s %11s %6s %6s  %s", "time_s", "coordinate", "speed", "limits", "state");
     if (Csv)
         *Csv << "time_s,coordinate,speed,limits,state_code,state\n";

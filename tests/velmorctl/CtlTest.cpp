@@ -163,17 +163,6 @@ TEST_F(Ctl, BadUsageSendsNothingAndExitsOneWithTheUsage)
     }
 }
 
-TEST_F(Ctl, HelpGoesToStandardOutput)
-{
-    EXPECT_EQ(Run({"--help"}), 0);
-    EXPECT_NE(Out.str().find("Exit codes:"), std::string::npos);
-    Out.str("");
-    EXPECT_EQ(Run({"goto", "--help"}), 0);
-    EXPECT_NE(Out.str().find("Usage: velmorctl [--link SPEC] goto N [--wait [--timeout S]]"), std::string::npos);
-    EXPECT_NE(Out.str().find("Ctrl-C during --wait"), std::string::npos);
-    EXPECT_TRUE(VD::Log().empty());
-}
-
 TEST_F(Ctl, LinkSpecReachesTheLibraryBeforeItsFirstCall)
 {
     unsetenv("VELMOR_LINK");

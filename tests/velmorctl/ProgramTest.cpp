@@ -99,7 +99,7 @@ protected:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        R.Code = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+        R.Code = WIFEXITED(Status) ? WEXITSTATUS(Status) : -WTERMSIG(Status);
         R.Out = ReadAll(Dir / "out");
         R.Err = ReadAll(Dir / "err");
         return R;
@@ -169,10 +169,12 @@ TEST_F(Program, CtrlCDuringAWaitStopsTheMotor)
 {
     const pid_t Pid = Start({"run", "forward", "--wait"});
     const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!CatchesSigint(Pid) && std::chrono::steady_clock::now() < Deadline)
+    bool Ready = false;
+    while (!(Ready = CatchesSigint(Pid)) && std::chrono::steady_clock::now() < Deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ASSERT_EQ(kill(Pid, SIGINT), 0);
     const Result R = Finish(Pid);
+    EXPECT_TRUE(Ready) << "no SIGINT handler within 10 s";
     EXPECT_EQ(R.Code, 130);
     EXPECT_EQ(R.Err, "velmorctl: interrupted; stop sent (VLM_StartD(0))\n");
 }
