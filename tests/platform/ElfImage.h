@@ -1,6 +1,7 @@
 #pragma once
-// Builds small ELF64 images with chosen sections, for the tests of the ELF
-// reader and of the About window.
+// Builds small ELF64 little-endian images with chosen sections, as our
+// builds produce them, for the tests of the ELF reader and of the About
+// window.
 
 #include <cstdint>
 #include <fstream>
@@ -24,25 +25,24 @@ struct TImage {
     std::size_t Header(std::size_t Index) const { return static_cast<std::size_t>(ShOff + 64 * Index); }
 };
 
-inline void Put(std::vector<uint8_t>& B, std::size_t At, uint64_t V, int Bytes, bool Little = true)
+inline void Put(std::vector<uint8_t>& B, std::size_t At, uint64_t V, int Bytes)
 {
     for (int I = 0; I < Bytes; ++I)
-        B[At + static_cast<std::size_t>(Little ? I : Bytes - 1 - I)] = static_cast<uint8_t>(V >> (8 * I));
+        B[At + static_cast<std::size_t>(I)] = static_cast<uint8_t>(V >> (8 * I));
 }
 
-inline TImage Build(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& Sections,
-                    bool Little = true)
+inline TImage Build(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& Sections)
 {
     TImage Img;
     std::vector<uint8_t>& B = Img.Bytes;
     B.assign(64, 0);
-    const uint8_t Ident[] = {0x7F, 'E', 'L', 'F', 2, static_cast<uint8_t>(Little ? 1 : 2), 1};
+    const uint8_t Ident[] = {0x7F, 'E', 'L', 'F', 2, 1, 1};
     for (std::size_t I = 0; I < sizeof Ident; ++I)
         B[I] = Ident[I];
-    Put(B, 0x10, 2, 2, Little);  // ET_EXEC
-    Put(B, 0x12, 62, 2, Little); // x86-64
-    Put(B, 0x14, 1, 4, Little);
-    Put(B, 0x34, 64, 2, Little);
+    Put(B, 0x10, 2, 2);  // ET_EXEC
+    Put(B, 0x12, 62, 2); // x86-64
+    Put(B, 0x14, 1, 4);
+    Put(B, 0x34, 64, 2);
 
     std::vector<uint8_t> Names(1, 0);
     std::vector<uint32_t> NameAt;
@@ -69,21 +69,21 @@ inline TImage Build(const std::vector<std::pair<std::string, std::vector<uint8_t
     B.resize(B.size() + 64 * Count, 0);
     for (std::size_t I = 0; I < Sections.size(); ++I) {
         std::size_t H = Img.Header(I + 1);
-        Put(B, H + ShName, NameAt[I], 4, Little);
-        Put(B, H + ShType, 1, 4, Little); // PROGBITS
-        Put(B, H + ShOffset, Img.Offsets[I], 8, Little);
-        Put(B, H + ShSize, Sections[I].second.size(), 8, Little);
+        Put(B, H + ShName, NameAt[I], 4);
+        Put(B, H + ShType, 1, 4); // PROGBITS
+        Put(B, H + ShOffset, Img.Offsets[I], 8);
+        Put(B, H + ShSize, Sections[I].second.size(), 8);
     }
     std::size_t H = Img.Header(Count - 1);
-    Put(B, H + ShName, StrName, 4, Little);
-    Put(B, H + ShType, 3, 4, Little); // STRTAB
-    Put(B, H + ShOffset, NamesAt, 8, Little);
-    Put(B, H + ShSize, Names.size(), 8, Little);
+    Put(B, H + ShName, StrName, 4);
+    Put(B, H + ShType, 3, 4); // STRTAB
+    Put(B, H + ShOffset, NamesAt, 8);
+    Put(B, H + ShSize, Names.size(), 8);
 
-    Put(B, ShOffField, Img.ShOff, 8, Little);
-    Put(B, ShEntSizeField, 64, 2, Little);
-    Put(B, ShNumField, Count, 2, Little);
-    Put(B, ShStrNdxField, Count - 1, 2, Little);
+    Put(B, ShOffField, Img.ShOff, 8);
+    Put(B, ShEntSizeField, 64, 2);
+    Put(B, ShNumField, Count, 2);
+    Put(B, ShStrNdxField, Count - 1, 2);
     return Img;
 }
 
