@@ -209,25 +209,16 @@ void TFloatEdit::MyOnExit(QObject*)
 
 uint16_t TFloatEdit::VirtualKeyOf(int QtKey, Qt::KeyboardModifiers Modifiers)
 {
-    const bool Keypad = Modifiers.testFlag(Qt::KeypadModifier);
     if (QtKey >= Qt::Key_0 && QtKey <= Qt::Key_9)
-        return static_cast<uint16_t>(Keypad ? 0x60 + (QtKey - Qt::Key_0) : QtKey);
-    if (QtKey >= Qt::Key_A && QtKey <= Qt::Key_Z)
-        return static_cast<uint16_t>(QtKey);
+        return static_cast<uint16_t>((Modifiers & Qt::KeypadModifier ? 0x60 : 0x30) + (QtKey - Qt::Key_0));
     if (QtKey >= Qt::Key_F1 && QtKey <= Qt::Key_F24)
         return static_cast<uint16_t>(0x70 + (QtKey - Qt::Key_F1));
     switch (QtKey) {
     case Qt::Key_Backspace: return 0x08;
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: return 0x09;
-    case Qt::Key_Clear: return 0x0C;
+    case Qt::Key_Backtab: return 0x09; // Shift+Tab is the Tab key
     case Qt::Key_Return:
     case Qt::Key_Enter: return VK_RETURN;
-    case Qt::Key_Shift: return 0x10;
-    case Qt::Key_Control: return 0x11;
-    case Qt::Key_Alt: return 0x12;
-    case Qt::Key_Pause: return 0x13;
-    case Qt::Key_CapsLock: return 0x14;
     case Qt::Key_Escape: return 0x1B;
     case Qt::Key_Space: return 0x20;
     case Qt::Key_PageUp: return 0x21;
@@ -238,48 +229,8 @@ uint16_t TFloatEdit::VirtualKeyOf(int QtKey, Qt::KeyboardModifiers Modifiers)
     case Qt::Key_Up: return 0x26;
     case Qt::Key_Right: return 0x27;
     case Qt::Key_Down: return 0x28;
-    case Qt::Key_Print: return 0x2C;
     case Qt::Key_Insert: return 0x2D;
     case Qt::Key_Delete: return 0x2E;
-    case Qt::Key_Help: return 0x2F;
-    case Qt::Key_Meta: return 0x5B;
-    case Qt::Key_Menu: return 0x5D;
-    case Qt::Key_NumLock: return 0x90;
-    case Qt::Key_ScrollLock: return 0x91;
-    // The shifted digits of a US keyboard.
-    case Qt::Key_ParenRight: return '0';
-    case Qt::Key_Exclam: return '1';
-    case Qt::Key_At: return '2';
-    case Qt::Key_NumberSign: return '3';
-    case Qt::Key_Dollar: return '4';
-    case Qt::Key_Percent: return '5';
-    case Qt::Key_AsciiCircum: return '6';
-    case Qt::Key_Ampersand: return '7';
-    case Qt::Key_Asterisk: return static_cast<uint16_t>(Keypad ? 0x6A : '8');
-    case Qt::Key_ParenLeft: return '9';
-    // Punctuation: the keypad's own keys, else the OEM keys of a US keyboard.
-    case Qt::Key_Plus: return static_cast<uint16_t>(Keypad ? 0x6B : 0xBB);
-    case Qt::Key_Equal: return 0xBB;
-    case Qt::Key_Minus: return static_cast<uint16_t>(Keypad ? 0x6D : 0xBD);
-    case Qt::Key_Underscore: return 0xBD;
-    case Qt::Key_Period: return static_cast<uint16_t>(Keypad ? 0x6E : 0xBE);
-    case Qt::Key_Greater: return 0xBE;
-    case Qt::Key_Comma: return static_cast<uint16_t>(Keypad ? 0x6C : 0xBC);
-    case Qt::Key_Less: return 0xBC;
-    case Qt::Key_Slash: return static_cast<uint16_t>(Keypad ? 0x6F : 0xBF);
-    case Qt::Key_Question: return 0xBF;
-    case Qt::Key_Semicolon:
-    case Qt::Key_Colon: return 0xBA;
-    case Qt::Key_QuoteLeft:
-    case Qt::Key_AsciiTilde: return 0xC0;
-    case Qt::Key_BracketLeft:
-    case Qt::Key_BraceLeft: return 0xDB;
-    case Qt::Key_Backslash:
-    case Qt::Key_Bar: return 0xDC;
-    case Qt::Key_BracketRight:
-    case Qt::Key_BraceRight: return 0xDD;
-    case Qt::Key_Apostrophe:
-    case Qt::Key_QuoteDbl: return 0xDE;
     default: return 0;
     }
 }

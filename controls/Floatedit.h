@@ -108,7 +108,14 @@ public:
     void MyOnEnter(QObject* Sender);
     void MyOnExit(QObject* Sender);
 
-    // The Windows virtual-key code of a Qt key event, 0 for a key without one.
+    // The virtual-key code OnKeyDown gets for a Qt key event. Only keys
+    // whose code does not depend on the keyboard layout have one: Enter 13,
+    // Escape 27, Tab 9, Backspace 8, Space 32, PageUp, PageDown, End, Home
+    // and the arrows 33 to 40, Insert 45, Delete 46, the top row's digits
+    // '0' to '9' (unshifted), the keypad's digits 96 to 105, F1 to F24 112
+    // to 135. Every other key (letters, punctuation, the keypad's operators,
+    // modifiers) gives 0 on every layout; it still types, and a handler
+    // cannot swallow it.
     static uint16_t VirtualKeyOf(int QtKey, Qt::KeyboardModifiers Modifiers);
 
 protected:
