@@ -1,6 +1,7 @@
 #include "sim/Motion.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 
@@ -11,6 +12,25 @@ namespace Sim {
 namespace {
 
 constexpr double Infinity = std::numeric_limits<double>::infinity();
+
+// A handful of phases lead from any state to a cruise or to rest (ramp down,
+// turn, ramp up, cruise, brake, arrive): one step of time that needs more
+// than this has met a fault in the planning.
+constexpr int MaxPhasesPerAdvance = 64;
+// Changes that take no time (a jump to the start speed, a stop from below
+// it, an arrival, a tripped input) follow each other only a few times before
+// a phase with a duration, or rest: more than this is a fault in the planning.
+constexpr int MaxStepsPerPlan = 16;
+// Closer than this to the target counts as on it. The closed forms round
+// by a few units in the last place, some 1e-16 of the position; a relative
+// 1e-12 is far above that anywhere on the axis, and 1e-9 half-steps is the
+// floor near 0. Both lie far below the half-step the controller reports.
+constexpr double OnTargetAbsolute = 1e-9;
+constexpr double OnTargetRelative = 1e-12;
+// Braking that starts exactly in time needs Aw, give or take the rounding of
+// the distance left; a millionth of Aw covers that rounding and is far below
+// anything the motor would show.
+constexpr double BrakeSlack = 1e-6;
 
 int SignOf(double V) { return (V > 0) - (V < 0); }
 
@@ -86,9 +106,7 @@ void Motion::Advance(double Seconds)
 {
     if (!(Seconds > 0))
         Seconds = 0;
-    // A handful of phases at most lead from any state to a cruise or to rest;
-    // the bound only guards against a fault in the planning.
-    for (int Guard = 0; Guard < 64; ++Guard) {
+    for (int Phases = 0; Phases < MaxPhasesPerAdvance; ++Phases) {
         Phase P;
         if (!Plan(P))
             return;
@@ -105,6 +123,13 @@ void Motion::Advance(double Seconds)
             return;
         }
     }
+    PlanningFault(); // the rest of Seconds is dropped
+}
+
+void Motion::PlanningFault()
+{
+    ++FPlanningFaults;
+    assert(!"the motion planning reached its iteration cap");
 }
 
 int Motion::Heading() const
@@ -180,7 +205,7 @@ Motion::Phase Motion::Ramp(int Sign, double From, double To, End Kind) const
 
 bool Motion::Plan(Phase& P)
 {
-    for (int Guard = 0; Guard < 16; ++Guard) {
+    for (int Steps = 0; Steps < MaxStepsPerPlan; ++Steps) {
         CheckInputs();
         const double Vm = FDrive.Vm;
         const double Aw = FDrive.Aw;
@@ -237,6 +262,7 @@ bool Motion::Plan(Phase& P)
             break;
         }
     }
+    PlanningFault(); // no motion planned for this step
     return false;
 }
 
@@ -248,8 +274,7 @@ bool Motion::PlanPosition(Phase& P)
     const double D = FTarget - FX;
     const int Dir = SignOf(D);
     const double Dist = std::fabs(D);
-    // Closer than this counts as on the target (rounding of the closed forms).
-    const double Eps = 1e-9 + 1e-12 * std::max(std::fabs(FX), std::fabs(FTarget));
+    const double Eps = OnTargetAbsolute + OnTargetRelative * std::max(std::fabs(FX), std::fabs(FTarget));
     const int S = SignOf(FV);
     const double U = std::fabs(FV);
     // On course, a lower Vm or Aw must not carry the motor past the target:
@@ -331,7 +356,7 @@ bool Motion::PlanPosition(Phase& P)
     }
     // The braking ramp, reaching Vm exactly on the target.
     const double Need = (U * U - Vm * Vm) / (2 * Dist);
-    if (Need <= Aw * (1 + 1e-6) || OnCourse) {
+    if (Need <= Aw * (1 + BrakeSlack) || OnCourse) {
         P.A = -S * Need;
         P.Duration = (U - Vm) / Need;
         P.EndV = S * Vm;

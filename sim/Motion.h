@@ -84,6 +84,11 @@ public:
     // Bit 0 backward limit, bit 1 forward limit, bit 2 home sensor.
     int32_t Inputs() const;
     bool Moving() const { return FV != 0; }
+    // How often the planning reached an iteration cap, which it never should:
+    // each time fails an assertion in a debug build; otherwise the rest of
+    // that step of time is dropped, or no motion is planned for it, and the
+    // count goes up for the tests to see.
+    int PlanningFaults() const { return FPlanningFaults; }
 
 private:
     enum class Mode { Idle, Run, Home, Position, StopRamp };
@@ -109,6 +114,7 @@ private:
     double Cruise() const { return FDrive.Vw > FDrive.Vm ? FDrive.Vw : FDrive.Vm; }
     Phase Ramp(int Sign, double From, double To, End Kind = End::None) const;
     bool HomeActive() const;
+    void PlanningFault();
 
     AxisLayout FLayout;
     Drive FDrive;
@@ -124,6 +130,7 @@ private:
     int32_t FState = StateStopped;
     int32_t FFinalState = StateStopped; // state once a ramp stop has ended
     double FHomeCoordinate = 0;
+    int FPlanningFaults = 0;
 };
 
 } // namespace Sim

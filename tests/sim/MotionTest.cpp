@@ -3,8 +3,37 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 
-using MotionTest = SimFixture;
+// Every test here ends with a planning that never reached an iteration cap.
+class MotionTest : public SimFixture {
+protected:
+    void TearDown() override
+    {
+        if (Device) {
+            EXPECT_EQ(Device->Axis().PlanningFaults(), 0);
+        }
+        SimFixture::TearDown();
+    }
+};
+
+// A target the planning cannot reach (no number) is a fault it reports: an
+// assertion in a debug build, a count otherwise, and the motor stays put.
+TEST(MotionPlanning, ReachingTheIterationCapIsCounted)
+{
+    Sim::Motion M;
+    M.MoveTo(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_DEBUG_DEATH(M.Advance(1), "iteration cap");
+#ifdef NDEBUG
+    EXPECT_EQ(M.PlanningFaults(), 1);
+    EXPECT_EQ(M.AxisPosition(), 0);
+    EXPECT_EQ(M.Velocity(), 0);
+    M.MoveTo(100);
+    M.Advance(100);
+    EXPECT_EQ(M.Coordinate(), 100);
+    EXPECT_EQ(M.PlanningFaults(), 1);
+#endif
+}
 
 TEST_F(MotionTest, PositioningFollowsTheTrapezoidAndStopsOnTheTarget)
 {
@@ -236,6 +265,7 @@ TEST_F(MotionTest, RandomCommandMixesAlwaysSettleOnTheTarget)
         ASSERT_TRUE(Device->StartN(Target));
         Wait(1e6); // enough even at 1 half-step per second
         ASSERT_EQ(Nc(), Target) << "round " << Round;
+        ASSERT_EQ(Device->Axis().PlanningFaults(), 0) << "round " << Round;
         ASSERT_EQ(Stat(), 1);
         ASSERT_EQ(Vc(), 0);
     }
