@@ -32,9 +32,9 @@ Where it serves (exactly one):
                       slave; prints "SLAVE PATH" on one line, then serves
                       (an existing PATH is replaced only when it is a symlink)
   --port DEVICE       a serial port, raw 8N1, opened exclusively; prints DEVICE
-  --tcp HOST:PORT     RTU frames over TCP (no MBAP header), one client at a time,
-                      a numeric address ([::1]:PORT for IPv6; port 0: any free
-                      port); prints HOST:PORT as bound
+  --tcp HOST:PORT     RTU frames over TCP (no MBAP header), one client at a time
+                      (a second is turned away), a numeric address ([::1]:PORT
+                      for IPv6; port 0: any free port); prints HOST:PORT as bound
 Options:
   --baud N            line speed (default 115200); sets the port's speed and the
                       silence that ends a frame (3.5 characters, 1.75 ms above
