@@ -1,11 +1,14 @@
 #include "platform/IniFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -47,9 +50,10 @@
 
 namespace {
 
-// A settings file holds a few hundred bytes; a file beyond this is not one,
-// and reading it would only cost memory (some 25 bytes for every line).
-constexpr std::size_t MaxFileSize = 1024u * 1024u;
+// A settings file holds a few hundred bytes, but a larger one is read like
+// any other as long as it fits in memory comfortably: the memory copy takes
+// about the file's size, twice that while it is read.
+constexpr std::size_t MaxFileSize = 64u * 1024u * 1024u;
 
 bool IsTrimmed(unsigned char C) { return C <= 0x20 || C == 0x7F; }
 
@@ -114,6 +118,72 @@ struct TTempFile {
     }
 };
 
+void WriteAll(int Fd, const std::string& Content, const std::string& Path)
+{
+    std::size_t Done = 0;
+    while (Done < Content.size()) {
+        ssize_t N = write(Fd, Content.data() + Done, Content.size() - Done);
+        if (N < 0) {
+            if (errno == EINTR)
+                continue;
+            throw Exception("Cannot write file " + Path + ": " + ErrorText(errno));
+        }
+        Done += static_cast<std::size_t>(N);
+    }
+}
+
+// Whether Name is a temporary file of a save of Base: ".<Base>.<pid>-<n>-<n>.tmp".
+// Sets Pid from its name.
+bool IsTemporaryName(const std::string& Name, const std::string& Base, long& Pid)
+{
+    const std::string Head = "." + Base + ".";
+    const std::string Tail = ".tmp";
+    if (Name.size() <= Head.size() + Tail.size() || Name.compare(0, Head.size(), Head) != 0 ||
+        Name.compare(Name.size() - Tail.size(), Tail.size(), Tail) != 0)
+        return false;
+    const std::string Middle = Name.substr(Head.size(), Name.size() - Head.size() - Tail.size());
+    int Dashes = 0;
+    bool Digit = false;
+    for (char C : Middle) {
+        if (C == '-') {
+            if (!Digit)
+                return false;
+            ++Dashes;
+            Digit = false;
+        } else if (C >= '0' && C <= '9') {
+            Digit = true;
+        } else {
+            return false;
+        }
+    }
+    if (Dashes != 2 || !Digit || Middle.find('-') > 9)
+        return false;
+    Pid = std::strtol(Middle.c_str(), nullptr, 10);
+    return true;
+}
+
+// Removes what saves killed before their rename left in Folder: only files of
+// our own temporary-name pattern, and none of a process still running but
+// this one, which may be saving right now.
+void RemoveLeftovers(const std::string& Folder, const std::string& Base)
+{
+    DIR* D = opendir(Folder.c_str());
+    if (!D)
+        return;
+    while (const dirent* E = readdir(D)) {
+        long Pid = 0;
+        if (!IsTemporaryName(E->d_name, Base, Pid))
+            continue;
+        if (Pid != getpid() && Pid > 0 && (kill(static_cast<pid_t>(Pid), 0) == 0 || errno == EPERM))
+            continue;
+        struct stat St;
+        const std::string Name = Folder + E->d_name;
+        if (lstat(Name.c_str(), &St) == 0 && S_ISREG(St.st_mode))
+            (void)unlink(Name.c_str());
+    }
+    closedir(D);
+}
+
 } // namespace
 
 TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName))
@@ -138,10 +208,19 @@ TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName))
     if (!S_ISREG(St.st_mode))
         throw Exception("Cannot read file " + Path + ": it is not a regular file");
 
-    std::string Text;
-    char Buffer[65536];
+    const auto TooLarge = [&] { return EFileTooLarge("Cannot read file " + Path + ": the file is too large"); };
+    if (static_cast<uint64_t>(St.st_size) > MaxFileSize)
+        throw TooLarge();
+    // Read to the end, which may lie beyond the size seen a moment ago.
+    std::string Text(static_cast<std::size_t>(St.st_size) + 1, '\0');
+    std::size_t Done = 0;
     for (;;) {
-        ssize_t N = read(Fd, Buffer, sizeof Buffer);
+        if (Done == Text.size()) {
+            if (Text.size() > MaxFileSize)
+                throw TooLarge();
+            Text.resize(std::min(Text.size() * 2, MaxFileSize + 1));
+        }
+        ssize_t N = read(Fd, &Text[Done], Text.size() - Done);
         if (N < 0) {
             if (errno == EINTR)
                 continue;
@@ -149,96 +228,127 @@ TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName))
         }
         if (N == 0)
             break;
-        if (Text.size() + static_cast<std::size_t>(N) > MaxFileSize)
-            throw Exception("Cannot read file " + Path + ": the file is too large");
-        Text.append(Buffer, static_cast<std::size_t>(N));
+        Done += static_cast<std::size_t>(N);
     }
+    if (Done > MaxFileSize)
+        throw TooLarge();
+    Text.resize(Done);
     SetText(Text);
 }
 
 void TIniFile::SetText(const std::string& Text)
 {
-    FSections.clear();
-    TSection* Current = nullptr;
+    FText.clear();
+    bool InSection = false;
     std::size_t Pos = 0;
     while (Pos < Text.size()) {
-        std::size_t End = Text.find_first_of("\r\n", Pos);
-        if (End == std::string::npos)
-            End = Text.size();
-        std::string Line = Trim(Text, Pos, End);
+        std::size_t End = Pos;
+        while (End < Text.size() && Text[End] != '\r' && Text[End] != '\n')
+            ++End;
+        std::size_t Begin = Pos;
         Pos = End + 1;
+        while (Begin < End && IsTrimmed(static_cast<unsigned char>(Text[Begin])))
+            ++Begin;
+        while (End > Begin && IsTrimmed(static_cast<unsigned char>(Text[End - 1])))
+            --End;
 
-        if (Line.empty() || Line[0] == ';')
+        if (Begin == End || Text[Begin] == ';')
             continue;
-        if (Line.size() >= 2 && Line.front() == '[' && Line.back() == ']') {
-            FSections.push_back(TSection{Trim(Line, 1, Line.size() - 1), {}});
-            Current = &FSections.back();
+        if (End - Begin >= 2 && Text[Begin] == '[' && Text[End - 1] == ']') {
+            if (InSection)
+                FText += "\r\n";
+            FText += '[';
+            FText += Trim(Text, Begin + 1, End - 1);
+            FText += "]\r\n";
+            InSection = true;
             continue;
         }
-        if (!Current)
+        if (!InSection)
             continue;
-        std::size_t Eq = Line.find('=');
-        if (Eq == std::string::npos) {
-            Current->Lines.push_back(TLine{std::move(Line), std::string::npos});
+        const void* Found = std::memchr(Text.data() + Begin, '=', End - Begin);
+        if (!Found) {
+            FText.append(Text, Begin, End - Begin);
         } else {
-            std::string Key = Trim(Line, 0, Eq);
-            std::size_t KeyLength = Key.size();
-            Current->Lines.push_back(TLine{Key + "=" + Trim(Line, Eq + 1, Line.size()), KeyLength});
+            // Key and value trimmed around the first "=".
+            const std::size_t Eq = static_cast<const char*>(Found) - Text.data();
+            std::size_t KeyEnd = Eq, ValueBegin = Eq + 1;
+            while (KeyEnd > Begin && IsTrimmed(static_cast<unsigned char>(Text[KeyEnd - 1])))
+                --KeyEnd;
+            while (ValueBegin < End && IsTrimmed(static_cast<unsigned char>(Text[ValueBegin])))
+                ++ValueBegin;
+            FText.append(Text, Begin, KeyEnd - Begin);
+            FText += '=';
+            FText.append(Text, ValueBegin, End - ValueBegin);
         }
+        FText += "\r\n";
     }
+    if (InSection)
+        FText += "\r\n";
 }
 
-std::string TIniFile::Text() const
+// The memory copy is the file's text as a save writes it: each section a
+// "[name]" line, its lines, then an empty line, all ending in CR LF. Lines
+// are never empty otherwise, so the text describes itself and holds a file of
+// any size in about its own size.
+
+bool TIniFile::FindSection(const std::string& Name, TSpan& Body) const
 {
-    std::string Out;
-    for (const TSection& S : FSections) {
-        Out += '[';
-        Out += S.Name;
-        Out += "]\r\n";
-        for (const TLine& L : S.Lines) {
-            Out += L.Text;
-            Out += "\r\n";
+    const char* const Data = FText.data();
+    const std::size_t Size = FText.size();
+    std::size_t Pos = 0;
+    while (Pos < Size) {
+        // The "[name]" line, then lines up to the first empty one.
+        const std::size_t HeaderEnd = static_cast<const char*>(std::memchr(Data + Pos, '\n', Size - Pos)) - Data - 1;
+        const std::size_t Last =
+            static_cast<const char*>(memmem(Data + HeaderEnd, Size - HeaderEnd, "\r\n\r\n", 4)) - Data;
+        if (SameName(Data + Pos + 1, HeaderEnd - Pos - 2, Name)) {
+            Body = TSpan{HeaderEnd + 2, Last == HeaderEnd ? HeaderEnd + 2 : Last + 2};
+            return true;
         }
-        Out += "\r\n";
+        Pos = Last + 4;
     }
-    return Out;
+    return false;
 }
 
-const TIniFile::TSection* TIniFile::FindSection(const std::string& Name) const
+bool TIniFile::FindLine(const std::string& Section, const std::string& Key, TSpan& Line, std::size_t& Eq,
+                        TSpan* SectionBody) const
 {
-    for (const TSection& S : FSections)
-        if (SameName(S.Name.data(), S.Name.size(), Name))
-            return &S;
-    return nullptr;
-}
-
-TIniFile::TSection* TIniFile::FindSection(const std::string& Name)
-{
-    return const_cast<TSection*>(static_cast<const TIniFile*>(this)->FindSection(Name));
-}
-
-const TIniFile::TLine* TIniFile::FindLine(const std::string& Section, const std::string& Key) const
-{
-    const TSection* S = FindSection(Section);
-    if (!S)
-        return nullptr;
-    for (const TLine& L : S->Lines)
-        if (L.KeyLength != std::string::npos && SameName(L.Text.data(), L.KeyLength, Key))
-            return &L;
-    return nullptr;
+    TSpan Body;
+    if (!FindSection(Section, Body))
+        return false;
+    if (SectionBody)
+        *SectionBody = Body;
+    const char* const Data = FText.data();
+    for (std::size_t Pos = Body.Begin; Pos < Body.End;) {
+        // Every line ends in CR LF, and LF appears nowhere else.
+        const std::size_t End = static_cast<const char*>(std::memchr(Data + Pos, '\n', Body.End - Pos)) - Data - 1;
+        const void* E = std::memchr(Data + Pos, '=', End - Pos);
+        if (E && SameName(Data + Pos, static_cast<const char*>(E) - (Data + Pos), Key)) {
+            Line = TSpan{Pos, End};
+            Eq = static_cast<const char*>(E) - Data;
+            return true;
+        }
+        Pos = End + 2;
+    }
+    return false;
 }
 
 bool TIniFile::ValueExists(const std::string& Section, const std::string& Key) const
 {
-    return FindLine(Section, Key) != nullptr;
+    TSpan Line;
+    std::size_t Eq;
+    return FindLine(Section, Key, Line, Eq, nullptr);
 }
 
 std::string TIniFile::ReadString(const std::string& Section, const std::string& Key,
                                  const std::string& Default) const
 {
-    const TLine* L = FindLine(Section, Key);
-    return L ? L->Text.substr(L->KeyLength + 1) : Default;
+    TSpan Line;
+    std::size_t Eq;
+    return FindLine(Section, Key, Line, Eq, nullptr) ? FText.substr(Eq + 1, Line.End - Eq - 1) : Default;
 }
+
+std::string TIniFile::Text() const { return FText; }
 
 bool TIniFile::ParseInteger(const std::string& Text, int32_t& Value)
 {
@@ -287,9 +397,10 @@ bool TIniFile::ParseInteger(const std::string& Text, int32_t& Value)
 
 int32_t TIniFile::ReadInteger(const std::string& Section, const std::string& Key, int32_t Default) const
 {
-    const TLine* L = FindLine(Section, Key);
+    TSpan Line;
+    std::size_t Eq;
     int32_t Value;
-    if (L && ParseInteger(L->Text.substr(L->KeyLength + 1), Value))
+    if (FindLine(Section, Key, Line, Eq, nullptr) && ParseInteger(FText.substr(Eq + 1, Line.End - Eq - 1), Value))
         return Value;
     return Default;
 }
@@ -303,20 +414,15 @@ void TIniFile::WriteValue(const std::string& Section, const std::string& Key, co
 {
     CheckName(Section, false);
     CheckName(Key, true);
-    std::string Line = Key + "=" + Value;
-    TSection* S = FindSection(Section);
-    if (!S) {
-        FSections.push_back(TSection{Section, {}});
-        S = &FSections.back();
-    }
-    for (TLine& L : S->Lines) {
-        if (L.KeyLength != std::string::npos && SameName(L.Text.data(), L.KeyLength, Key)) {
-            L.Text = std::move(Line);
-            L.KeyLength = Key.size();
-            return;
-        }
-    }
-    S->Lines.push_back(TLine{std::move(Line), Key.size()});
+    const std::string Line = Key + "=" + Value;
+    TSpan Found, Body;
+    std::size_t Eq;
+    if (FindLine(Section, Key, Found, Eq, &Body))
+        FText.replace(Found.Begin, Found.End - Found.Begin, Line);
+    else if (FindSection(Section, Body))
+        FText.insert(Body.End, Line + "\r\n");
+    else
+        FText += "[" + Section + "]\r\n" + Line + "\r\n\r\n";
 }
 
 void TIniFile::WriteInteger(const std::string& Section, const std::string& Key, int32_t Value)
@@ -357,6 +463,8 @@ void TIniFile::UpdateFile()
     if (Base.size() > 64)
         Base.resize(64); // keeps the temporary name within the name length limit
 
+    RemoveLeftovers(Folder, Base);
+
     TTempFile Temp;
     static unsigned Counter = 0;
     for (int Attempt = 0; Attempt < 100 && Temp.Fd < 0; ++Attempt) {
@@ -372,8 +480,15 @@ void TIniFile::UpdateFile()
             break;
         }
     }
-    if (Temp.Fd < 0)
+    if (Temp.Fd < 0) {
+        // A file the user may write in a folder the user may not: written in
+        // place, as a plain write would.
+        if (Exists) {
+            WriteInPlace(Target, Path);
+            return;
+        }
         throw Exception("Cannot create file " + Path);
+    }
 
     if (Exists) {
         (void)fchmod(Temp.Fd, St.st_mode & 07777);
@@ -383,17 +498,7 @@ void TIniFile::UpdateFile()
         }
     }
 
-    const std::string Content = Text();
-    std::size_t Done = 0;
-    while (Done < Content.size()) {
-        ssize_t N = write(Temp.Fd, Content.data() + Done, Content.size() - Done);
-        if (N < 0) {
-            if (errno == EINTR)
-                continue;
-            throw Exception("Cannot write file " + Path + ": " + ErrorText(errno));
-        }
-        Done += static_cast<std::size_t>(N);
-    }
+    WriteAll(Temp.Fd, FText, Path);
     if (fsync(Temp.Fd) != 0)
         throw Exception("Cannot write file " + Path + ": " + ErrorText(errno));
     int Fd = Temp.Fd;
@@ -411,6 +516,20 @@ void TIniFile::UpdateFile()
         (void)fsync(Dir);
         close(Dir);
     }
+}
+
+void TIniFile::WriteInPlace(const std::string& Target, const std::string& Path) const
+{
+    int Fd = open(Target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (Fd < 0)
+        throw Exception("Cannot create file " + Path);
+    struct Closer {
+        int Fd;
+        ~Closer() { close(Fd); }
+    } CloseFd{Fd};
+    WriteAll(Fd, FText, Path);
+    if (ftruncate(Fd, static_cast<off_t>(FText.size())) != 0 || fsync(Fd) != 0)
+        throw Exception("Cannot write file " + Path + ": " + ErrorText(errno));
 }
 
 std::string ChangeFileExt(const std::string& Path, const std::string& Ext)

@@ -4,11 +4,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/Exception.h"
+
+// A file too large to be taken for a settings file (over 64 MiB).
+class EFileTooLarge : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // The in-memory INI file of the settings (rules in IniFile.cpp).
 class TIniFile {
 public:
     // Reads the whole file into memory. A file that does not exist reads as
-    // empty; one that exists but cannot be read throws Exception.
+    // empty; one that exists but cannot be read throws Exception, and one too
+    // large to be a settings file EFileTooLarge.
     explicit TIniFile(std::string FileName);
 
     const std::string& FileName() const { return FFileName; }
@@ -39,22 +48,24 @@ public:
     static bool ParseInteger(const std::string& Text, int32_t& Value);
 
 private:
-    struct TLine {
-        std::string Text;      // "key=value", or a line without "=" as it stood
-        std::size_t KeyLength; // length of the key, npos when the line has no "="
-    };
-    struct TSection {
-        std::string Name;
-        std::vector<TLine> Lines;
+    // A stretch [Begin, End) of the memory copy.
+    struct TSpan {
+        std::size_t Begin = 0;
+        std::size_t End = 0;
     };
 
-    const TSection* FindSection(const std::string& Name) const;
-    TSection* FindSection(const std::string& Name);
-    const TLine* FindLine(const std::string& Section, const std::string& Key) const;
+    // The lines of the first section of that name, each with its CR LF.
+    bool FindSection(const std::string& Name, TSpan& Body) const;
+    // The first line of that key in the first section of that name, without
+    // its CR LF, and where its "=" stands; also the section's lines.
+    bool FindLine(const std::string& Section, const std::string& Key, TSpan& Line, std::size_t& Eq,
+                  TSpan* SectionBody) const;
     void WriteValue(const std::string& Section, const std::string& Key, const std::string& Value);
+    // Rewrites the existing file Target in place (Path names it in errors).
+    void WriteInPlace(const std::string& Target, const std::string& Path) const;
 
     std::string FFileName;
-    std::vector<TSection> FSections;
+    std::string FText;
 };
 
 // The path with its extension replaced by Ext (".ini"); a name without an

@@ -4,6 +4,10 @@
 
 #include <QFile>
 
+#include <cstdio>
+#include <exception>
+#include <optional>
+
 
 #include "app/Application.h"
 #include "platform/Exception.h"
@@ -86,12 +90,14 @@ void TMainForm::LoadSettings()
     Defaults[PS::Left] = x();
     Defaults[PS::Top] = y();
     PS::Values Values = Defaults;
+    // A file that cannot be read must not leave the panel dead: say so and go
+    // on with the defaults. The file stays as it is.
     try {
         Values = PS::Read(TIniFile(SettingsFileName()), Defaults);
-    } catch (const Exception& E) {
-        // An unreadable file must not leave the panel dead: say so and go on
-        // with the defaults.
+    } catch (const EFileTooLarge& E) {
         ShowSettingsError(E);
+    } catch (const Exception&) {
+        Application::ShowException(std::current_exception());
     }
     for (int E = 0; E < PS::EntryCount; ++E)
         EntryBindings()[E].Load(*this, Values[E]);
@@ -102,15 +108,31 @@ void TMainForm::LoadSettings()
 
 void TMainForm::SaveSettings()
 {
+    const std::string FileName = SettingsFileName();
+    std::string MovedAside;
     try {
-        TIniFile Ini(SettingsFileName());
         PS::Values Values{};
         for (int E = 0; E < PS::EntryCount; ++E)
             Values[E] = EntryBindings()[E].Save(*this);
-        PS::Write(Ini, Values);
-        Ini.UpdateFile();
+        std::optional<TIniFile> Ini;
+        try {
+            Ini.emplace(FileName);
+        } catch (const EFileTooLarge& E) {
+            // Too large to be a settings file: it is kept aside, and this
+            // run's settings are saved in its place.
+            const std::string Backup = FileName + ".bak";
+            if (std::rename(FileName.c_str(), Backup.c_str()) != 0)
+                throw;
+            MovedAside = E.Message() + ". It was moved to " + Backup + " and this run's settings were saved";
+            Ini.emplace(FileName);
+        }
+        PS::Write(*Ini, Values);
+        Ini->UpdateFile();
     } catch (const Exception& E) {
         // The settings of this run are lost, the stored ones are not.
         ShowSettingsError(E);
+        return;
     }
+    if (!MovedAside.empty())
+        ShowSettingsError(Exception(MovedAside));
 }

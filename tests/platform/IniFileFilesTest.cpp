@@ -12,6 +12,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/Exception.h"
@@ -236,3 +237,79 @@ TEST_F(IniFileFiles, ReadsFileWrittenWithAnyLineEnds)
 }
 
 } // namespace
+
+// Runs Work in a child process that has given up root for "nobody", and
+// returns what it returned (or -1 if it could not run).
+template <class F>
+int AsNobody(F Work)
+{
+    const pid_t Child = fork();
+    if (Child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(99);
+        _exit(Work());
+    }
+    int Status = 0;
+    if (Child < 0 || waitpid(Child, &Status, 0) != Child || !WIFEXITED(Status))
+        return -1;
+    return WEXITSTATUS(Status);
+}
+
+TEST_F(IniFileFiles, WritableFileInAFolderThatIsNotIsRewrittenInPlace)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    Save(Path, OldFile);
+    ASSERT_EQ(chmod(Dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Path.c_str(), 0666), 0);
+    const std::string Missing = Dir + "/other.ini";
+    const int Result = AsNobody([&] {
+        TIniFile Ini(Path);
+        Ini.WriteInteger("General", "Left", 7);
+        Ini.WriteInteger("General", "Top", 8);
+        Ini.UpdateFile();
+        // A file that does not exist yet still cannot be created there.
+        TIniFile New(Missing);
+        New.WriteInteger("General", "Left", 1);
+        return MessageOf(New) == "Cannot create file " + Missing ? 0 : 1;
+    });
+    ASSERT_NE(Result, 99) << "could not become nobody";
+    EXPECT_EQ(Result, 0);
+    EXPECT_EQ(Load(Path), "[General]\r\nLeft=7\r\nTop=8\r\n\r\n");
+    EXPECT_EQ(Entries(), std::vector<std::string>{"velmor.ini"});
+}
+
+TEST_F(IniFileFiles, SaveRemovesLeftoversOfKilledSavesAndNothingElse)
+{
+    Save(Path, OldFile);
+    const std::string Dead = ".velmor.ini.99999999-3-120.tmp";  // no such process
+    const std::string Running = ".velmor.ini.1-1-1.tmp";         // a live process's save
+    const std::vector<std::string> Others = {".velmor.ini.tmp", ".velmor.ini.99999999-3.tmp",
+                                             ".other.ini.99999999-3-120.tmp", "velmor.ini.99999999-3-120.tmp"};
+    Save(Dir + "/" + Dead, "x");
+    Save(Dir + "/" + Running, "x");
+    for (const auto& Name : Others)
+        Save(Dir + "/" + Name, "x");
+    TIniFile Ini(Path);
+    Ini.UpdateFile();
+    std::vector<std::string> Expected = Others;
+    Expected.push_back(Running);
+    Expected.push_back("velmor.ini");
+    std::sort(Expected.begin(), Expected.end());
+    EXPECT_EQ(Entries(), Expected);
+}
+
+TEST_F(IniFileFiles, LargeFilesReadAsAnyOtherUpToTheLimit)
+{
+    std::string Big = "[General]\r\n";
+    while (Big.size() < 3 * 1024 * 1024)
+        Big += "Filler=0123456789\r\n";
+    Big += "Left=5\r\n";
+    Save(Path, Big);
+    EXPECT_EQ(TIniFile(Path).ReadInteger("General", "Left", 0), 5);
+
+    // Beyond 64 MiB it is not taken for a settings file (a sparse file: no
+    // disk or memory spent).
+    ASSERT_EQ(truncate(Path.c_str(), 64 * 1024 * 1024 + 1), 0);
+    EXPECT_THROW(TIniFile{Path}, EFileTooLarge);
+}

@@ -200,7 +200,10 @@ TEST_F(SettingsFileTest, UnreadableFileStartsWithDefaultsAndIsNotOverwritten)
     ASSERT_TRUE(QDir(Dir.path()).mkdir("velmor.ini"));
     Create();
     ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Error");
+    // At start, by the standard exception display.
+    EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Velmor");
+    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Cannot read file " + IniPath() + ": it is a folder.");
+    EXPECT_EQ(TestSupport::Boxes()[0].Flags, 0x10);
     EXPECT_FALSE(W->FUpdating);
     EXPECT_EQ(W->feCw->Value(), 200);
     EXPECT_EQ(W->StatusText(0), " OFF LINE ");
@@ -316,4 +319,22 @@ TEST_F(SettingsFileTest, PlainTableKnowsTheFieldsRanges)
     }
     // The working speed's field is bounded by the maximum speed on top.
     EXPECT_EQ(PanelSettings::RangeOf(PanelSettings::Vw).Min, W->feVw->MinValue());
+}
+
+TEST_F(SettingsFileTest, OversizedFileIsMovedAsideAtCloseAndThisRunsSettingsSaved)
+{
+    WriteIni("[V]\nVw=123\n");
+    ASSERT_TRUE(QFile::resize(IniPath(), 64 * 1024 * 1024 + 1)); // sparse
+    Create();
+    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Error");
+    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Cannot read file " + IniPath() + ": the file is too large");
+    EXPECT_EQ(W->feVw->Value(), 100);
+
+    CloseWindow();
+    ASSERT_EQ(TestSupport::Boxes().size(), 2u);
+    EXPECT_EQ(TestSupport::Boxes()[1].Caption, "Error");
+    EXPECT_TRUE(TestSupport::Boxes()[1].Text.contains("moved to " + IniPath() + ".bak"));
+    EXPECT_EQ(ReadIni(), QByteArray(SampleFile));
+    EXPECT_EQ(QFileInfo(IniPath() + ".bak").size(), 64 * 1024 * 1024 + 1);
 }
