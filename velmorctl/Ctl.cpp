@@ -125,7 +125,9 @@ const CommandInfo Commands[] = {
      "VLM_SetVm, VLM_SetVw, VLM_SetAw, VLM_SetLim, VLM_SetCtrl, with the\n"
      "panel's defaults for missing keys, its field ranges and truncation, and\n"
      "a holding current of 0 unless \"Hold\" is set. FILE defaults to the\n"
-     "panel's own settings file (velmor.ini beside velmorctl).\n"
+     "panel's own settings file: velmor.ini beside velmorctl in a build folder,\n"
+     "~/.config/velmor/velmor.ini ($XDG_CONFIG_HOME) when installed. The first\n"
+     "line printed names the file.\n"
      "\nExamples:\n  velmorctl apply-settings\n  velmorctl apply-settings bench-3.ini\n",
      Detail::ApplySettings},
     {"store", "store",
