@@ -50,7 +50,24 @@ TEST(RtuFrame, CrcOfKnownFrames)
     const Frame Go = Link::BuildRequest(
         Link::WriteRequest(1, Link::Holding::Command, Link::CommandBlock(Link::Command::GoTo, 5000)));
     EXPECT_EQ(Hex(Go), "01 10 00 20 00 03 06 00 03 00 00 13 88 AE BC");
-    EXPECT_NE(Text.str().find(Hex(Go)), std::string::npos);
+    Link::Status S;
+    S.State = 4;
+    S.Nc = 2000;
+    S.Vc = 1000;
+    S.Adc = 240;
+    std::vector<uint16_t> Iw;
+    Link::AppendInt32(Iw, 2500);
+    std::vector<uint16_t> Why{static_cast<uint16_t>(Link::Reason::WorkingCurrent)};
+    Link::AppendInt32(Why, 2500);
+    for (const Frame& F :
+         {Go, Link::BuildWriteResponse(1, Link::Holding::Command, 3),
+          Link::BuildReadResponse(1, Link::ReadInput, Link::PackStatus(S)),
+          Link::BuildRequest(Link::WriteRequest(1, Link::Holding::Iw, Iw)),
+          Link::BuildException(1, Link::WriteMultiple, Link::IllegalValue),
+          Link::BuildRequest(Link::ReadRequest(1, Link::ReadInput, Link::Input::Reason, Link::Input::ReasonCount)),
+          Link::BuildReadResponse(1, Link::ReadInput, Why)})
+        EXPECT_NE(Text.str().find(Hex(F)), std::string::npos) << Hex(F);
+    EXPECT_NE(Text.str().find(Link::ReasonText(Link::Reason::WorkingCurrent, 2500)), std::string::npos);
 }
 
 TEST(RtuFrame, ClientStopsAtTheExpectedLengthAndDecodes)
