@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "device/Commands.h"
+#include "device/DeviceText.h"
 #include "device/velmor.h"
 #include "velmorctl/Internal.h"
 
@@ -452,7 +453,7 @@ std::string LastErrorText()
 {
     char* Text = nullptr;
     VLM_GetLastError(&Text);
-    return Text ? std::string(Text) : std::string();
+    return DeviceTextToUtf8(Text);
 }
 
 Session::Session()

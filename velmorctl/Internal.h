@@ -64,7 +64,7 @@ public:
     Session& operator=(const Session&) = delete;
 };
 
-// The library's text after a failed call.
+// The library's text after a failed call, in UTF-8.
 std::string LastErrorText();
 
 // A text as a JSON string, quotes included.

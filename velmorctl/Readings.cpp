@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "device/Commands.h"
+#include "device/DeviceText.h"
 #include "device/velmor.h"
 #include "velmorctl/Internal.h"
 
@@ -23,7 +24,7 @@ int Info(const std::vector<std::string>& Args, Context& Ctx)
     char* Text = nullptr;
     if (!VLM_GetInfo(&Text))
         Commands::RaiseHardwareError();
-    Ctx.Out << (Text ? Text : "") << '\n';
+    Ctx.Out << DeviceTextToUtf8(Text) << '\n';
     return ExitOk;
 }
 

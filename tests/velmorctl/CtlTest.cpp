@@ -188,9 +188,9 @@ TEST_F(Ctl, RefusalExitsTwoWithTheLibraryTextAndStillCloses)
 
     VD::Reset();
     Err.str("");
-    VD::Fail("VLM_OpenDevice", "No answer on /dev/ttyUSB0");
+    VD::Fail("VLM_OpenDevice", "\xCD\xE5\xF2 \xF1\xE2\xFF\xE7\xE8"); // Windows-1251
     EXPECT_EQ(Run({"status"}), 3);
-    EXPECT_EQ(Err.str(), "velmorctl: the device did not open: No answer on /dev/ttyUSB0\n");
+    EXPECT_EQ(Err.str(), "velmorctl: the device did not open: Нет связи\n");
     EXPECT_EQ(VD::Log(), (Strings{"VLM_OpenDevice()", "VLM_GetLastError()"}));
 }
 
