@@ -136,7 +136,10 @@ const CommandInfo Commands[] = {
     {"ports", "ports",
      "the serial ports a link could use",
      "Lists the serial ports a link could use (/dev/serial/by-id/*) with the\n"
-     "device each one points at. Opens nothing.\n",
+     "device each one points at. Opens nothing. The stable name goes into the\n"
+     "link: --link serial:/dev/serial/by-id/NAME.\n"
+     "\nExamples:\n  velmorctl ports\n"
+     "  velmorctl --link serial:/dev/serial/by-id/usb-FTDI_RS485-if00-port0 info\n",
      Detail::Ports},
 };
 
@@ -175,7 +178,9 @@ void PrintUsage(std::ostream& Out)
     Out << "\n"
            "Options:\n"
            "  --link SPEC  the link for this run (sets VELMOR_LINK); without it the\n"
-           "               library's own choice, by default the virtual controller\n"
+           "               library's own choice, by default the virtual controller.\n"
+           "               SPEC: virtual, serial:PATH[?baud=N&address=N] (see ports),\n"
+           "               tcp:HOST:PORT[?...] with a numeric HOST\n"
            "  --help       this text; COMMAND --help describes one command\n"
            "\n"
            "Exit codes:\n"
