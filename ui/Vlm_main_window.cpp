@@ -3,7 +3,12 @@
 // timer.
 #include "ui/Vlm_main.h"
 
+#include <QComboBox>
 #include <QFont>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -32,6 +37,52 @@ constexpr int ClientHeight = 448;
 constexpr int StatusBarHeight = 19;
 // The link panel is at least this wide; the state panel takes the rest.
 constexpr int LinkPanelWidth = 150;
+
+// The wheel and the notebook as the classic controls have them. A scroll bar
+// takes no wheel input; a closed list takes it only while it has the focus,
+// and the wheel never gives it the focus; the notebook's tabs take none. A
+// page change moves the focus to the tabs first, so the focus never lands in
+// a field of the new page (whose next exit would send a value nobody
+// touched): a click on a tab takes the focus as it does, and so does the
+// keyboard's page switching.
+class TInputRules : public QObject {
+public:
+    TInputRules(QObject* Parent, QWidget* Tabs, QTabWidget* Notebook, QScrollBar* Bar,
+                std::initializer_list<QComboBox*> Lists)
+        : QObject(Parent), FTabs(Tabs), FNotebook(Notebook)
+    {
+        FTabs->setFocusPolicy(Qt::StrongFocus);
+        FTabs->installEventFilter(this);
+        FNotebook->installEventFilter(this);
+        Bar->installEventFilter(this);
+        for (QComboBox* List : Lists) {
+            List->setFocusPolicy(Qt::StrongFocus);
+            List->installEventFilter(this);
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::Wheel) {
+            if (auto* List = qobject_cast<QComboBox*>(Watched))
+                return !List->hasFocus();
+            return Watched != FNotebook;
+        }
+        if (Event->type() == QEvent::KeyPress && Watched == FNotebook) {
+            const auto* Key = static_cast<QKeyEvent*>(Event);
+            const bool PageKey = Key->key() == Qt::Key_Tab || Key->key() == Qt::Key_Backtab ||
+                                 Key->key() == Qt::Key_PageUp || Key->key() == Qt::Key_PageDown;
+            if (PageKey && (Key->modifiers() & Qt::ControlModifier))
+                FTabs->setFocus(Qt::TabFocusReason);
+        }
+        return false;
+    }
+
+private:
+    QWidget* FTabs;
+    QTabWidget* FNotebook;
+};
 
 } // namespace
 
@@ -85,6 +136,8 @@ void TMainForm::SetupWindow()
     FStatusPanels[0]->setMinimumWidth(LinkPanelWidth);
     StatusBar->addWidget(FStatusPanels[0]);
     StatusBar->addWidget(FStatusPanels[1], 1);
+
+    new TInputRules(this, PageControl->tabBar(), PageControl, sbVw, {cbSM, cbFM, cbCntrl});
 
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
