@@ -225,13 +225,21 @@ TEST_F(VersionFiles, FilesWithoutABlock)
     ASSERT_TRUE(ElfImage::WriteFile(Text, Bytes("#!/bin/sh\necho hello\n")));
     std::string Empty = Dir + "/empty";
     ASSERT_TRUE(ElfImage::WriteFile(Empty, {}));
+    // A program with a block, cut before its section table.
+    TVersionData D;
+    D.Translations = {{0x0419, 0x04E3}};
+    D.StringTables = {{"041904E3", {{"FileVersion", "1.0"}}}};
+    std::vector<uint8_t> Cut = ElfImage::Build({{SectionName, BuildVersionBlock(D)}}).Bytes;
+    Cut.resize(Cut.size() - 64);
+    std::string Truncated = Dir + "/truncated";
+    ASSERT_TRUE(ElfImage::WriteFile(Truncated, Cut));
     std::string Fifo = Dir + "/fifo";
     ASSERT_EQ(mkfifo(Fifo.c_str(), 0600), 0);
     // The test program itself: an ELF file of ours without the section.
     std::string Self = fs::read_symlink("/proc/self/exe").string();
 
     uint8_t Buffer[256];
-    for (const std::string& Path : {Garbage, Text, Empty, Fifo, Self, Dir, Dir + "/missing"}) {
+    for (const std::string& Path : {Garbage, Text, Empty, Truncated, Fifo, Self, Dir, Dir + "/missing"}) {
         uint32_t Handle = 5;
         EXPECT_EQ(GetFileVersionInfoSize(Path, &Handle), 0u) << Path;
         EXPECT_FALSE(GetFileVersionInfo(Path, 0, sizeof Buffer, Buffer)) << Path;
