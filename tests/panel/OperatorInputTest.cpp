@@ -2,6 +2,7 @@
 // reaches the controller that the operator did not ask for.
 #include "tests/panel/PanelFixture.h"
 
+#include <QMessageBox>
 #include <QTabBar>
 #include <QWheelEvent>
 
@@ -98,3 +99,57 @@ TEST_F(OperatorInputTest, PageChangeLeavesTheFocusOnTheTabs)
 }
 
 } // namespace
+
+namespace {
+
+// Closes the real message box the panel shows next, as the operator's Enter
+// does, and notes which box it was.
+void CloseNextBox(QString* Text)
+{
+    QTimer::singleShot(0, [Text] {
+        QWidget* Box = QApplication::activeModalWidget();
+        if (!Box) {
+            CloseNextBox(Text);
+            return;
+        }
+        if (auto* M = qobject_cast<QMessageBox*>(Box))
+            *Text = M->text();
+        QTest::keyClick(Box, Qt::Key_Return);
+    });
+}
+
+} // namespace
+
+TEST_F(OperatorInputTest, LeavingAFieldAfterItsErrorBoxSendsAgain)
+{
+    Application::SetMessageBoxHook({}); // the real box
+    W->feCw->setFocus();
+    VD::ClearCalls();
+    VD::Fail("VLM_SetIw", "Bus busy");
+    QString Shown;
+    CloseNextBox(&Shown);
+    Type(W->feCw, "250");
+    EXPECT_EQ(Shown, "Bus busy.");
+    // The window system gives the window back its activation.
+    QApplication::setActiveWindow(W.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(W.get()));
+    EXPECT_EQ(QApplication::focusWidget(), W->feCw) << "the focus is back in the field";
+
+    QTest::mouseClick(W->feCa, Qt::LeftButton);
+    EXPECT_EQ(Sends(), (Strings{"VLM_SetIw(250)", "VLM_SetIw(250)"}));
+
+    // The same when the box is closed by a click and the field left by Tab.
+    W->feCw->setFocus();
+    VD::ClearCalls();
+    VD::Fail("VLM_SetIw", "Bus busy");
+    QTimer::singleShot(0, [] {
+        if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            QTest::mouseClick(Box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    Type(W->feCw, "260");
+    QApplication::setActiveWindow(W.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(W.get()));
+    ASSERT_EQ(QApplication::focusWidget(), W->feCw);
+    QTest::keyClick(W->feCw, Qt::Key_Tab);
+    EXPECT_EQ(Sends(), (Strings{"VLM_SetIw(260)", "VLM_SetIw(260)"}));
+}
