@@ -13,7 +13,7 @@ std::string Ms(int64_t Us) { return std::to_string((Us + 999) / 1000) + " ms"; }
 
 } // namespace
 
-RtuClient::RtuClient(LinkConfig Config) : FConfig(std::move(Config)) {}
+RtuClient::RtuClient(LinkConfig Config, Clock Now) : FConfig(std::move(Config)), FNow(Now ? Now : NowUs) {}
 
 RtuClient::~RtuClient() = default;
 
@@ -167,8 +167,7 @@ bool RtuClient::Read(const char* Name, int32_t* Out, Pick Value)
         return Fail(NotOpenText);
     if (!Out)
         return Fail(std::string(Name) + ": no place for the result (null pointer)");
-    const int64_t Now = NowUs();
-    if (!FStatusFresh || Now - FStatusAt > FreshUs) {
+    if (!FStatusFresh || FNow() - FStatusAt > FreshUs) {
         FStatusFresh = false;
         Response Got;
         Result R = Transact(
@@ -181,7 +180,7 @@ bool RtuClient::Read(const char* Name, int32_t* Out, Pick Value)
         if (!UnpackStatus(Got.Values.data(), Got.Values.size(), FStatus))
             return Lose(std::string(Name) + ": the status block came back with " + std::to_string(Got.Values.size()) +
                         " registers");
-        FStatusAt = NowUs();
+        FStatusAt = FNow();
         FStatusFresh = true;
     }
     *Out = Value(FStatus);

@@ -43,7 +43,10 @@ public:
     static constexpr int64_t FreshUs = 10000;
     static constexpr int64_t TurnaroundUs = 25000;
 
-    explicit RtuClient(LinkConfig Config);
+    // Clock: monotonic microseconds, for how fresh the status block is (the
+    // deadlines always run on the real clock).
+    using Clock = int64_t (*)();
+    explicit RtuClient(LinkConfig Config, Clock Now = NowUs);
     ~RtuClient();
 
     bool OpenDevice();
@@ -109,6 +112,7 @@ private:
     std::string Where() const;
 
     LinkConfig FConfig;
+    Clock FNow;
     std::unique_ptr<Transport> FPort;
     std::string FInfo;
     std::string FLastError;
