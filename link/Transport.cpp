@@ -73,6 +73,15 @@ speed_t SpeedOf(int Baud)
 class SerialPort : public Transport {
 public:
     SerialPort(int Fd, const std::string& Path) : Transport(Fd, "port " + Path) {}
+    // The exclusive mode stays on the terminal while anyone else holds it
+    // open (a pseudo-terminal's owner does): a reopen by an ordinary user
+    // would find it busy. So it goes before the close.
+    ~SerialPort() override
+    {
+        if (FExclusive)
+            (void)::ioctl(FFd, TIOCNXCL);
+    }
+    bool FExclusive = false;
 
 protected:
     void DropInput() override { ::tcflush(FFd, TCIFLUSH); }
@@ -239,7 +248,7 @@ std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, std::st
         Error = What + "cannot set " + std::to_string(Baud) + " baud 8N1: " + std::strerror(errno);
         return nullptr;
     }
-    (void)::ioctl(Fd, TIOCEXCL);
+    Port->FExclusive = ::ioctl(Fd, TIOCEXCL) == 0;
     TuneSerial(Fd);
     ::tcflush(Fd, TCIOFLUSH);
     return Port;

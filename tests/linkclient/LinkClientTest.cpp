@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -245,6 +246,18 @@ TEST_F(LinkClient, AbsentAndBusyPortsFailAtOnce)
     EXPECT_EQ(Busy.RequestsSent(), 0u);
     ::close(Other);
     EXPECT_TRUE(Busy.OpenDevice()) << Busy.LastError();
+
+    // Exclusive while open, and no longer once closed, though velmor-sim
+    // still holds the terminal: else an ordinary user's reopen is refused.
+    int Probe = ::open(Sim.Link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(Probe, 0) << "root opens an exclusive terminal";
+    int Exclusive = -1;
+    ASSERT_EQ(::ioctl(Probe, TIOCGEXCL, &Exclusive), 0);
+    EXPECT_EQ(Exclusive, 1);
+    Busy.CloseDevice();
+    ASSERT_EQ(::ioctl(Probe, TIOCGEXCL, &Exclusive), 0);
+    EXPECT_EQ(Exclusive, 0);
+    ::close(Probe);
 }
 
 // A free TCP port on the loopback address.
