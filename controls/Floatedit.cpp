@@ -150,6 +150,18 @@ void TFloatEdit::SetValueAnyway(double X)
     UpdateText();
     repaint();
     selectAll();
+    if (!hasFocus())
+        HideTextCursor();
+}
+
+// A line edit whose selection changes shows its text cursor when the style
+// draws it over a selection, also without the focus; the field shows none
+// unless it has the focus. The line edit's own focus-out step hides it (with
+// the window's reason, so the selection stays).
+void TFloatEdit::HideTextCursor()
+{
+    QFocusEvent Out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QLineEdit::focusOutEvent(&Out);
 }
 
 QString TFloatEdit::FormattedValue() const

@@ -97,6 +97,8 @@ public:
     void CheckValue();
     // Value := X, CheckValue, OnChanged, refresh and repaint, select all.
     void SetValueAnyway(double X);
+    // Hides the text cursor of a field that does not have the focus.
+    void HideTextCursor();
     // The text becomes the formatted Value, or empty while ValueVisible is false.
     void UpdateText();
     // Commits a text as the operator's entry. A text that does not convert

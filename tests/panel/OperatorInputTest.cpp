@@ -153,3 +153,23 @@ TEST_F(OperatorInputTest, LeavingAFieldAfterItsErrorBoxSendsAgain)
     QTest::keyClick(W->feCw, Qt::Key_Tab);
     EXPECT_EQ(Sends(), (Strings{"VLM_SetIw(260)", "VLM_SetIw(260)"}));
 }
+
+TEST_F(OperatorInputTest, SpeedFieldMovedByTheBarShowsNoTextCursor)
+{
+    // What the field looks like unfocused, showing a given value.
+    W->feCa->setFocus();
+    W->feVw->SetValue(300);
+    const QImage Still = W->feVw->grab().toImage();
+    W->feVw->SetValue(100);
+
+    // The operator leaves the speed field for the bar and moves it.
+    W->feVw->setFocus();
+    QTest::mouseClick(W->sbVw, Qt::LeftButton, Qt::NoModifier, QPoint(W->sbVw->width() - 30, 5));
+    ASSERT_FALSE(W->feVw->hasFocus());
+    W->sbVw->setValue(300);
+    ASSERT_EQ(W->feVw->Value(), 300);
+    for (int I = 0; I < 2; ++I) {
+        QTest::qWait(550); // across the cursor's blink
+        EXPECT_EQ(W->feVw->grab().toImage(), Still) << I;
+    }
+}
