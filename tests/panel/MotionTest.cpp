@@ -35,6 +35,7 @@ TEST_F(MotionTest, HomingBlanksTheCoordinateFirstAndFollowsTheDirectionBox)
     VD::ClearCalls();
     W->feHome->SetValueVisible(true);
     W->btHome->click();
+    EXPECT_EQ(Log(), (Strings{"VLM_Home(-1)"}));
     EXPECT_TRUE(W->FHoming);
     EXPECT_EQ(W->feHome->text(), "");
     W->cbHomeDir->click();
@@ -47,6 +48,9 @@ TEST_F(MotionTest, FailedHomingLeavesTheCoordinateBlankAndAwaited)
 {
     CreateConnected();
     W->cbHomeEn->click();
+    W->feHome->SetValueVisible(true);
+    W->feHome->SetValue(4321); // the coordinate of an earlier run
+    ASSERT_EQ(W->feHome->text(), "4321");
     VD::Fail("VLM_Home", "Home sensor disabled");
     W->btHome->click();
     ASSERT_EQ(TestSupport::Boxes().size(), 1u);

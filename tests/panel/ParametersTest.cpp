@@ -245,3 +245,70 @@ TEST_F(ParametersTest, HandlersDoNothingWhileUpdating)
     EXPECT_FALSE(W->FHoming);
     W->FUpdating = false;
 }
+
+// Every parameter and motion handler does nothing while the window writes its
+// own controls; the window, menu, page and timer handlers act regardless.
+TEST_F(ParametersTest, UpdatingGuardsExactlyTheParameterAndMotionHandlers)
+{
+    using Handler = void (TMainForm::*)(QObject*);
+    const Handler Guarded[] = {
+        &TMainForm::cbModeChange,  &TMainForm::feCwChanged,    &TMainForm::feCaChanged,   &TMainForm::feChChanged,
+        &TMainForm::btClrNcClick,  &TMainForm::btStartNClick,  &TMainForm::btStart0Click, &TMainForm::feVwChanged,
+        &TMainForm::sbVwChange,    &TMainForm::feAwChanged,    &TMainForm::btStartRClick, &TMainForm::btStartLClick,
+        &TMainForm::btStopClick,   &TMainForm::feVmChanged,    &TMainForm::feVmaxChanged, &TMainForm::cbCntrlChange,
+        &TMainForm::cbAdcClick,    &TMainForm::btEEPROMClick,  &TMainForm::cbLimEnRClick, &TMainForm::btHomeClick};
+    CreateConnected();
+    W->cbAdc->setChecked(true);
+    W->cbLimEnR->setChecked(true);
+    W->feHome->SetValueVisible(true);
+    W->feHome->SetValue(77);
+    W->sbVw->setValue(900);
+    VD::ClearCalls();
+    const int32_t LimR = W->FLimR, Cntrl = W->FCntrl;
+    W->FUpdating = true;
+    W->feVmax->SetValue(500); // its handler does not apply it
+    W->feVw->SetValue(700);   // nor sends it, nor moves the bar
+    for (Handler H : Guarded) {
+        (W.get()->*H)(nullptr);
+        EXPECT_TRUE(Log().empty()) << Log().front();
+        VD::ClearCalls();
+    }
+    EXPECT_FALSE(W->FHoming);
+    EXPECT_EQ(W->feHome->text(), "77");
+    EXPECT_EQ(W->sbVw->maximum(), 4000) << "the maximum speed was not applied";
+    EXPECT_EQ(W->sbVw->value(), 900);
+    EXPECT_EQ(W->FLimR, LimR);
+    EXPECT_EQ(W->FCntrl, Cntrl);
+
+    // The others act.
+    W->TimerTimer(W->Timer);
+    W->Timer->stop();
+    EXPECT_EQ(VD::CallsOf("VLM_GetNc").size(), 1u);
+    W->PageControlChange(W->PageControl);
+    W->Timer->stop();
+    EXPECT_EQ(VD::CallsOf("VLM_GetNc").size(), 2u);
+    W->mnDisconnectClick(nullptr);
+    EXPECT_FALSE(W->FConnected);
+    W->mnConnectClick(nullptr);
+    EXPECT_TRUE(W->FConnected);
+    bool AboutShown = false;
+    QTimer::singleShot(0, [&] {
+        AboutShown = QApplication::activeModalWidget() != nullptr;
+        if (AboutShown)
+            QApplication::activeModalWidget()->close();
+    });
+    W->mnAboutClick(nullptr);
+    EXPECT_TRUE(AboutShown);
+    VD::ClearCalls();
+    W->FormClose(nullptr);
+    EXPECT_EQ(VD::CallsOf("VLM_Stop").size(), 2u) << "the closing stop and the disconnect's";
+    W->FUpdating = true;
+    W->FormCreate(nullptr);
+    W->Timer->stop();
+    EXPECT_FALSE(W->FUpdating);
+    W->FUpdating = true;
+    W->mnExitClick(nullptr);
+    EXPECT_FALSE(W->isVisible());
+    EXPECT_FALSE(W->Timer->isActive());
+    W->FUpdating = false;
+}
