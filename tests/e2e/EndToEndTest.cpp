@@ -19,15 +19,30 @@ namespace {
 
 class EndToEnd : public ::testing::Test {
 protected:
+    // One virtual controller serves the whole process, as one controller
+    // serves a bench: its stored parameters and control file live in one
+    // folder for all cases, and each case starts with the link up and no
+    // failures played.
+    static QTemporaryDir* ControllerDir;
     QTemporaryDir Dir;
     std::unique_ptr<TMainForm> W;
 
+    static void SetUpTestSuite()
+    {
+        ControllerDir = new QTemporaryDir;
+        setenv("VELMOR_SIM_STATE", (ControllerDir->path() + "/state.ini").toLocal8Bit().constData(), 1);
+        setenv("VELMOR_SIM_CONTROL", (ControllerDir->path() + "/control").toLocal8Bit().constData(), 1);
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete ControllerDir;
+        ControllerDir = nullptr;
+    }
+
     void SetUp() override
     {
-        // Each test runs in a process of its own, so the controller's stored
-        // parameters and control file live in this test's folder.
-        setenv("VELMOR_SIM_STATE", (Dir.path() + "/state.ini").toLocal8Bit().constData(), 1);
-        setenv("VELMOR_SIM_CONTROL", (Dir.path() + "/control").toLocal8Bit().constData(), 1);
+        Control("");
         Application::SetExeName(Dir.path() + "/velmor");
         TestSupport::Boxes().clear();
         W = std::make_unique<TMainForm>();
@@ -44,9 +59,9 @@ protected:
 
     bool WaitOnLine() { return QTest::qWaitFor([&] { return W->StatusText(0).startsWith(" ON LINE: "); }, 3000); }
 
-    void Control(const char* Text)
+    static void Control(const char* Text)
     {
-        QFile F(Dir.path() + "/control");
+        QFile F(ControllerDir->path() + "/control");
         ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
         F.write(Text);
     }
@@ -66,6 +81,8 @@ protected:
         Type(W->feAw, "40000");
     }
 };
+
+QTemporaryDir* EndToEnd::ControllerDir = nullptr;
 
 TEST_F(EndToEnd, GoToCoordinateReachesItsTargetAndReportsDone)
 {
@@ -113,11 +130,24 @@ TEST_F(EndToEnd, CutLinkGoesOffLineAndComesBackByItself)
 TEST_F(EndToEnd, FailedCommandShowsTheControllersText)
 {
     Control("fail VLM_SetIw Current rejected by drive\n");
-    QTest::qWait(300); // the controller looks at its control file every 200 ms
-    Type(W->feCw, "1500");
+    // The controller looks at its control file every 200 ms: the operator
+    // sends the value until the controller refuses it.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        Type(W->feCw, "1500");
+        return !TestSupport::Boxes().empty();
+    }, 3000));
     ASSERT_EQ(TestSupport::Boxes().size(), 1u);
     EXPECT_EQ(TestSupport::Boxes()[0].Text, "Current rejected by drive.");
     EXPECT_EQ(W->feCw->Value(), 1500);
+
+    // The controller takes the value again once the failure is gone, so the
+    // next case finds it as any other.
+    Control("");
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        TestSupport::Boxes().clear();
+        Type(W->feCw, "1500");
+        return TestSupport::Boxes().empty();
+    }, 3000));
 }
 
 } // namespace
