@@ -23,21 +23,20 @@ protected:
     // serves a bench: its stored parameters and control file live in one
     // folder for all cases, and each case starts with the link up and no
     // failures played.
-    static QTemporaryDir* ControllerDir;
     QTemporaryDir Dir;
     std::unique_ptr<TMainForm> W;
 
-    static void SetUpTestSuite()
+    // The library reads these once, at its first call.
+    static QString ControllerFolder()
     {
-        ControllerDir = new QTemporaryDir;
-        setenv("VELMOR_SIM_STATE", (ControllerDir->path() + "/state.ini").toLocal8Bit().constData(), 1);
-        setenv("VELMOR_SIM_CONTROL", (ControllerDir->path() + "/control").toLocal8Bit().constData(), 1);
-    }
-
-    static void TearDownTestSuite()
-    {
-        delete ControllerDir;
-        ControllerDir = nullptr;
+        static QTemporaryDir Folder;
+        static const bool Set = [] {
+            setenv("VELMOR_SIM_STATE", (Folder.path() + "/state.ini").toLocal8Bit().constData(), 1);
+            setenv("VELMOR_SIM_CONTROL", (Folder.path() + "/control").toLocal8Bit().constData(), 1);
+            return true;
+        }();
+        (void)Set;
+        return Folder.path();
     }
 
     void SetUp() override
@@ -61,7 +60,7 @@ protected:
 
     static void Control(const char* Text)
     {
-        QFile F(ControllerDir->path() + "/control");
+        QFile F(ControllerFolder() + "/control");
         ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate));
         F.write(Text);
     }
@@ -81,8 +80,6 @@ protected:
         Type(W->feAw, "40000");
     }
 };
-
-QTemporaryDir* EndToEnd::ControllerDir = nullptr;
 
 TEST_F(EndToEnd, GoToCoordinateReachesItsTargetAndReportsDone)
 {
@@ -147,7 +144,7 @@ TEST_F(EndToEnd, FailedCommandShowsTheControllersText)
         TestSupport::Boxes().clear();
         Type(W->feCw, "1500");
         return TestSupport::Boxes().empty();
-    }, 3000));
+    }, 3000)) << (TestSupport::Boxes().empty() ? std::string() : TestSupport::Boxes()[0].Text.toStdString());
 }
 
 } // namespace
