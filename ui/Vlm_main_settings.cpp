@@ -3,6 +3,9 @@
 #include "ui/Vlm_main.h"
 
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
 
 #include <cstdio>
 #include <exception>
@@ -16,6 +19,7 @@
 #include "settings/SettingsPath.h"
 #include "ui/MainFormControls.h"
 #include "ui/ParameterWords.h"
+#include "ui/WindowPlacement.h"
 
 using ParameterWords::Trunc;
 namespace PS = PanelSettings;
@@ -101,6 +105,13 @@ void TMainForm::LoadSettings()
     }
     for (int E = 0; E < PS::EntryCount; ++E)
         EntryBindings()[E].Load(*this, Values[E]);
+    // A stored position that hides the title bar on every screen is brought
+    // back onto the nearest screen.
+    QVector<QRect> Screens;
+    for (const QScreen* S : QGuiApplication::screens())
+        Screens.append(S->geometry());
+    const int TitleHeight = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    move(ReachablePosition(pos(), size() + QSize(0, TitleHeight), TitleHeight, Screens));
     // The stored position is the normal one, also if the window is first
     // shown minimised.
     FNormalPos = pos();

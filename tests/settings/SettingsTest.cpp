@@ -3,9 +3,12 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include "platform/IniFile.h"
 #include "settings/PanelSettings.h"
+#include "ui/WindowPlacement.h"
 
 namespace {
 
@@ -337,4 +340,39 @@ TEST_F(SettingsFileTest, OversizedFileIsMovedAsideAtCloseAndThisRunsSettingsSave
     EXPECT_TRUE(TestSupport::Boxes()[1].Text.contains("moved to " + IniPath() + ".bak"));
     EXPECT_EQ(ReadIni(), QByteArray(SampleFile));
     EXPECT_EQ(QFileInfo(IniPath() + ".bak").size(), 64 * 1024 * 1024 + 1);
+}
+
+TEST(WindowPlacement, ATitleBarOnNoScreenComesBackWholeOnTheNearestScreen)
+{
+    const QVector<QRect> Screens{QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)};
+    const QSize Frame(505, 500);
+    // Any part of the title bar on a screen: as stored.
+    EXPECT_EQ(ReachablePosition({-500, 10}, Frame, 20, Screens), QPoint(-500, 10));
+    EXPECT_EQ(ReachablePosition({3100, 1070}, Frame, 20, Screens), QPoint(3100, 1070));
+    EXPECT_EQ(ReachablePosition({100, -19}, Frame, 20, Screens), QPoint(100, -19));
+    // None of it: the nearest position on the nearest screen.
+    EXPECT_EQ(ReachablePosition({100, -20}, Frame, 20, Screens), QPoint(100, 0));
+    EXPECT_EQ(ReachablePosition({-100000, 300}, Frame, 20, Screens), QPoint(0, 300));
+    EXPECT_EQ(ReachablePosition({5000, 300}, Frame, 20, Screens), QPoint(3200 - 505, 300));
+    EXPECT_EQ(ReachablePosition({1500, 1100}, Frame, 20, Screens), QPoint(1500, 1080 - 500));
+    EXPECT_EQ(ReachablePosition({100, 1100}, Frame, 20, Screens), QPoint(100, 1024 - 500));
+    EXPECT_EQ(ReachablePosition({100, 2000000}, Frame, 20, Screens), QPoint(1280, 1080 - 500)) << "the taller screen";
+    // A frame larger than the screen: its top left corner on it.
+    EXPECT_EQ(ReachablePosition({-9000, -9000}, QSize(2000, 2000), 20, Screens), QPoint(0, 0));
+}
+
+TEST_F(SettingsFileTest, StoredPositionOffEveryScreenIsBroughtBackAndSaved)
+{
+    const QRect Screen = QGuiApplication::primaryScreen()->geometry();
+    WriteIni("[General]\nLeft=-100000\nTop=40\n");
+    Create();
+    EXPECT_EQ(W->pos(), QPoint(Screen.left(), 40));
+    CloseWindow();
+    EXPECT_TRUE(ReadIni().contains("Left=" + QByteArray::number(Screen.left()) + "\r\nTop=40\r\n"));
+    W.reset();
+
+    // Partly visible: as stored.
+    WriteIni("[General]\nLeft=-300\nTop=40\n");
+    Create();
+    EXPECT_EQ(W->pos(), QPoint(-300, 40));
 }
