@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
+#include <QShowEvent>
 #include <QPushButton>
 
 #include <cstdint>
@@ -111,6 +112,20 @@ TAboutForm::~TAboutForm()
 // The version text: the "FileVersion" string of the first translation of
 // the executable's version block, appended to "Version ". Any missing piece
 // leaves the label as it is, without a message.
+void TAboutForm::showEvent(QShowEvent* Event)
+{
+    // The frame a window manager puts around this window is not known before
+    // it shows; the owner's, which it has, stands in for it.
+    if (!Event->spontaneous() && parentWidget()) {
+        const QWidget* Owner = parentWidget()->window();
+        const QRect OwnerFrame = Owner->frameGeometry();
+        const QSize Frame = size() + (OwnerFrame.size() - Owner->size());
+        move(OwnerFrame.x() + (OwnerFrame.width() - Frame.width()) / 2,
+             OwnerFrame.y() + (OwnerFrame.height() - Frame.height()) / 2);
+    }
+    QDialog::showEvent(Event);
+}
+
 void TAboutForm::FormCreate(QObject* /*Sender*/)
 {
     const std::string Path = QFile::encodeName(Application::ExeName()).toStdString();

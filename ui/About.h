@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QEvent;
+class QShowEvent;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -42,6 +43,8 @@ public:
 protected:
     // Key preview: the window sees key presses before the focused control.
     bool eventFilter(QObject* Watched, QEvent* Event) override;
+    // Centred over the owner window, window frames included.
+    void showEvent(QShowEvent* Event) override;
 
 private:
     // The key press last looked at and the control it goes on to if its
