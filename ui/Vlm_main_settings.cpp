@@ -11,7 +11,6 @@
 #include <exception>
 #include <optional>
 
-
 #include "app/Application.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
