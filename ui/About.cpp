@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QShowEvent>
+#include <QWindow>
 #include <QPushButton>
 
 #include <cstdint>
@@ -114,16 +115,19 @@ TAboutForm::~TAboutForm()
 // leaves the label as it is, without a message.
 void TAboutForm::showEvent(QShowEvent* Event)
 {
+    QDialog::showEvent(Event);
     // The frame a window manager puts around this window is not known before
-    // it shows; the owner's, which it has, stands in for it.
-    if (!Event->spontaneous() && parentWidget()) {
+    // it shows; the owner's, which it has, stands in for it. The window is
+    // placed by its client area, the one position every platform takes
+    // alike: the frame's place plus the owner's border and title bar.
+    if (!Event->spontaneous() && parentWidget() && windowHandle()) {
         const QWidget* Owner = parentWidget()->window();
         const QRect OwnerFrame = Owner->frameGeometry();
+        const QPoint Border = Owner->geometry().topLeft() - OwnerFrame.topLeft();
         const QSize Frame = size() + (OwnerFrame.size() - Owner->size());
-        move(OwnerFrame.x() + (OwnerFrame.width() - Frame.width()) / 2,
-             OwnerFrame.y() + (OwnerFrame.height() - Frame.height()) / 2);
+        windowHandle()->setPosition(OwnerFrame.x() + (OwnerFrame.width() - Frame.width()) / 2 + Border.x(),
+                                    OwnerFrame.y() + (OwnerFrame.height() - Frame.height()) / 2 + Border.y());
     }
-    QDialog::showEvent(Event);
 }
 
 void TAboutForm::FormCreate(QObject* /*Sender*/)

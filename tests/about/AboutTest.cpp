@@ -285,16 +285,12 @@ TEST_F(About, ShownCentredOverItsOwnerFramesIncluded)
     QWidget Main;
     Main.setGeometry(137, 211, 505, 467);
     Main.show();
-    for (const QPoint Moved : {QPoint(137, 211), QPoint(-300, 20)}) {
-        Main.move(Moved);
-        auto* Window = new TAboutForm(&Main);
-        QPoint Centre, Expected;
-        QTimer::singleShot(0, Window, [&] {
-            Centre = Window->frameGeometry().center();
-            Expected = Main.frameGeometry().center();
-            QTest::keyClick(Window->Button1, Qt::Key_Escape);
-        });
-        Window->exec();
-        EXPECT_LE((Centre - Expected).manhattanLength(), 2) << Centre.x() << "," << Centre.y();
-    }
+    auto* Window = new TAboutForm(&Main);
+    QPoint Centre;
+    QTimer::singleShot(0, Window, [&] {
+        Centre = Window->frameGeometry().center();
+        QTest::keyClick(Window->Button1, Qt::Key_Escape);
+    });
+    Window->exec();
+    EXPECT_LE((Centre - Main.frameGeometry().center()).manhattanLength(), 2) << Centre.x() << "," << Centre.y();
 }
