@@ -1,6 +1,8 @@
 #include "link/LinkConfig.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -123,13 +125,14 @@ bool ParseTcpTarget(const std::string& Target, LinkConfig& C, std::string& Error
         Error = "tcp needs a host address before the port";
         return false;
     }
-    for (char C2 : Host) {
-        bool Ok = (C2 >= '0' && C2 <= '9') || (C2 >= 'a' && C2 <= 'f') || (C2 >= 'A' && C2 <= 'F') || C2 == '.' ||
-                  C2 == ':';
-        if (!Ok) {
-            Error = "host \"" + Printable(Host) + "\" is not a numeric address (names are not looked up)";
-            return false;
-        }
+    // The open connects to exactly this address: what inet_pton does not
+    // take (a name, 300.1.2.3, 1.2.3) is a malformed setting here, not a
+    // failed connection later.
+    unsigned char Binary[sizeof(struct in6_addr)];
+    if (Host.find('\0') != std::string::npos ||
+        ::inet_pton(Host.find(':') != std::string::npos ? AF_INET6 : AF_INET, Host.c_str(), Binary) != 1) {
+        Error = "host \"" + Printable(Host) + "\" is not a numeric address (names are not looked up)";
+        return false;
     }
     C.Host = Host;
     return Number(Port, "port", 1, 65535, C.Port, Error);

@@ -340,6 +340,8 @@ TEST(LinkSetting, LinesGiveTheirFieldsOrSayWhatIsWrong)
         {"serial:", "serial needs the port's path"},
         {"tcp:127.0.0.1", "tcp needs HOST:PORT"},
         {"tcp:gateway.local:4001", "host \"gateway.local\" is not a numeric address"},
+        {"tcp:300.1.2.3:4001", "host \"300.1.2.3\" is not a numeric address"},
+        {"tcp:[1::2::3]:4001", "host \"1::2::3\" is not a numeric address"},
         {"tcp:127.0.0.1:70000", "port 70000 is out of range 1..65535"},
         {"COM1", "does not start with virtual, serial: or tcp:"},
     };
