@@ -247,6 +247,18 @@ TEST_F(ServerTest, ProgramServesAPseudoTerminalUntilTerminated)
         _exit(127);
     }
     close(Out[1]);
+    // A failed assertion returns early: the program must not outlive the
+    // test (it would hold CTest's output open and serve on forever).
+    struct Reaper {
+        pid_t Pid;
+        ~Reaper()
+        {
+            if (Pid > 0) {
+                kill(Pid, SIGKILL);
+                waitpid(Pid, nullptr, 0);
+            }
+        }
+    } Guard{Child};
     const std::string Said = ReadSome(Out[0], 1000, 10000, true);
     const size_t Space = Said.find(' ');
     ASSERT_NE(Space, std::string::npos) << Said;
@@ -274,6 +286,7 @@ TEST_F(ServerTest, ProgramServesAPseudoTerminalUntilTerminated)
     ASSERT_EQ(kill(Child, SIGTERM), 0);
     int Status = 0;
     ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+    Guard.Pid = -1;
     EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Status;
     EXPECT_FALSE(std::filesystem::is_symlink(Link)); // cleaned up
     close(Out[0]);
