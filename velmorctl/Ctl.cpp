@@ -10,6 +10,8 @@
 #include <ostream>
 
 #include <climits>
+#include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "device/Commands.h"
@@ -232,14 +234,24 @@ Context SystemContext(std::ostream& Out, std::ostream& Err)
         clock_gettime(CLOCK_MONOTONIC, &T);
         return static_cast<int64_t>(T.tv_sec) * Detail::Second + T.tv_nsec;
     };
-    Ctx.SleepUntil = [](int64_t Deadline) {
-        if (Deadline <= 0)
-            return;
-        timespec T{};
-        T.tv_sec = static_cast<time_t>(Deadline / Detail::Second);
-        T.tv_nsec = static_cast<long>(Deadline % Detail::Second);
-        // A signal ends the sleep early (EINTR); the caller looks at the flag.
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &T, nullptr);
+    Ctx.SleepUntil = [Now = Ctx.Now](int64_t Deadline) {
+        // SIGINT and SIGTERM are held while the flag is looked at and let in
+        // only within the wait itself, so one that comes just before the
+        // sleep ends it at once instead of being slept through. A signal ends
+        // the sleep early (EINTR); the caller looks at the flag.
+        sigset_t Held, Before;
+        sigemptyset(&Held);
+        sigaddset(&Held, SIGINT);
+        sigaddset(&Held, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &Held, &Before);
+        const int64_t Left = Deadline - Now();
+        if (!InterruptFlag && Left > 0) {
+            timespec T{};
+            T.tv_sec = static_cast<time_t>(Left / Detail::Second);
+            T.tv_nsec = static_cast<long>(Left % Detail::Second);
+            ppoll(nullptr, 0, &T, &Before);
+        }
+        pthread_sigmask(SIG_SETMASK, &Before, nullptr);
     };
     Ctx.Interrupted = InterruptRequested;
     char Buf[PATH_MAX];

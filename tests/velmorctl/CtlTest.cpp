@@ -2,6 +2,7 @@
 // drives: the calls each command makes, its output and its exit code.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -251,6 +252,20 @@ TEST_F(Ctl, CtrlCDuringAWaitStopsTheMotorAndSaysSo)
     InterruptWhen = [] { return true; };
     EXPECT_EQ(Run({"goto", "10", "--wait"}), 2);
     EXPECT_EQ(Err.str(), "velmorctl: interrupted; the stop (VLM_StartD(0)) failed: Link down\n");
+}
+
+TEST(CtlSystem, ASleepBegunAfterCtrlCEndsAtOnce)
+{
+    // Ctrl-C that comes between a loop's look at the flag and its sleep must
+    // not be slept through: the sleep looks again with the signal held.
+    std::ostringstream Out, Err;
+    VelmorCtl::Context Ctx = VelmorCtl::SystemContext(Out, Err);
+    VelmorCtl::InstallInterruptHandlers();
+    ASSERT_EQ(raise(SIGINT), 0);
+    ASSERT_TRUE(VelmorCtl::InterruptRequested());
+    const int64_t Start = Ctx.Now();
+    Ctx.SleepUntil(Start + 20000 * Ms);
+    EXPECT_LT(Ctx.Now() - Start, 10000 * Ms);
 }
 
 TEST_F(Ctl, WatchKeepsItsIntervalWhenReadsAreSlow)
