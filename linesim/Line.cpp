@@ -1,5 +1,7 @@
 #include "linesim/Line.h"
 
+#include "link/SerialSpeed.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -19,17 +21,6 @@
 namespace LineSim {
 
 namespace {
-
-struct Speed {
-    int Baud;
-    speed_t Code;
-};
-
-const Speed Speeds[] = {
-    {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
-    {921600, B921600},
-};
 
 std::string Errno(const std::string& What) { return What + ": " + std::strerror(errno); }
 
@@ -83,13 +74,7 @@ bool ParseHostPort(const std::string& Text, std::string& Host, uint16_t& Port)
     return true;
 }
 
-bool KnownBaud(int Baud)
-{
-    for (const Speed& S : Speeds)
-        if (S.Baud == Baud)
-            return true;
-    return false;
-}
+bool KnownBaud(int Baud) { return Link::SpeedCode(Baud) != B0; }
 
 bool Line::Open(std::string& Error)
 {
@@ -166,11 +151,8 @@ bool Line::OpenPort(std::string& Error)
         ::close(Fd);
         return false;
     }
-    speed_t Code = B115200;
-    for (const Speed& S : Speeds)
-        if (S.Baud == FWhere.Baud)
-            Code = S.Code;
-    SetRaw(Fd, Code);
+    const speed_t Code = Link::SpeedCode(FWhere.Baud);
+    SetRaw(Fd, Code == B0 ? B115200 : Code);
     tcflush(Fd, TCIOFLUSH);
     FData = Fd;
     return true;

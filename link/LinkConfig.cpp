@@ -1,5 +1,7 @@
 #include "link/LinkConfig.h"
 
+#include "link/SerialSpeed.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -15,8 +17,6 @@ namespace {
 
 // A setting file is one line; anything much bigger is not one.
 constexpr size_t MaxFileSize = 4096;
-
-const int Speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
 
 bool Given(const char* S) { return S && *S; }
 
@@ -76,10 +76,7 @@ bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
         if (Index == 0) {
             if (!Number(Value, "baud", 1, 4000000, C.Baud, Error))
                 return false;
-            bool Standard = false;
-            for (int S : Speeds)
-                Standard = Standard || S == C.Baud;
-            if (!Standard) {
+            if (SpeedCode(C.Baud) == B0) {
                 Error = "baud " + std::to_string(C.Baud) +
                         " is not a standard speed (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, "
                         "230400, 460800, 921600)";

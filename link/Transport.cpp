@@ -1,5 +1,7 @@
 #include "link/Transport.h"
 
+#include "link/SerialSpeed.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -51,24 +53,6 @@ int WaitFor(int Fd, short Events, int64_t DeadlineUs)
 }
 
 bool IsHangUp(int Err) { return Err == EIO || Err == ECONNRESET || Err == EPIPE || Err == ENXIO || Err == ENODEV; }
-
-speed_t SpeedOf(int Baud)
-{
-    switch (Baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
-    }
-}
 
 class SerialPort : public Transport {
 public:
@@ -206,7 +190,7 @@ IoStatus Transport::Receive(uint8_t* Out, size_t Max, size_t& Got, int64_t Deadl
 std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, std::string& Error)
 {
     const std::string What = "Cannot open the port " + Path + ": ";
-    const speed_t Speed = SpeedOf(Baud);
+    const speed_t Speed = SpeedCode(Baud);
     if (Speed == B0) {
         Error = What + std::to_string(Baud) + " baud is not a speed the port can take";
         return nullptr;
