@@ -165,6 +165,21 @@ TEST_F(Program, WatchWritesTheSamplesAsCsv)
     EXPECT_EQ(Rows, 5);
 }
 
+TEST_F(Program, ApplySettingsSendsTheFirstRunFileAsThePanelConnects)
+{
+    const fs::path Ini = Dir / "velmor.ini";
+    std::ofstream(Ini, std::ios::binary)
+        << "[General]\r\nLeft=600\r\nTop=260\r\nVmax=4000\r\n\r\n[Mode]\r\nMicrostep=0\r\nDecay=0\r\n\r\n"
+           "[I]\r\nIw=200\r\nIa=300\r\nIh=100\r\nHold=0\r\n\r\n[N]\r\nNr=0\r\nRelative=0\r\n\r\n"
+           "[V]\r\nVm=50\r\nVw=100\r\n\r\n[A]\r\nAw=100\r\n\r\n[Adc]\r\nShow=0\r\n\r\n"
+           "[Limits]\r\nR=0\r\nL=0\r\nHome=0\r\nHomeDir=1\r\n\r\n[Control]\r\nMode=32\r\n\r\n";
+    const Result R = RunCtl({"apply-settings", Ini.string()});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    EXPECT_EQ(R.Out, "file: " + Ini.string() +
+                         "\nVLM_SetMode(1,0)\nVLM_SetIh(0)\nVLM_SetIa(300)\nVLM_SetIw(200)\nVLM_SetVm(50)\n"
+                         "VLM_SetVw(100)\nVLM_SetAw(100)\nVLM_SetLim(0,0,0)\nVLM_SetCtrl(32)\n");
+}
+
 TEST_F(Program, CtrlCDuringAWaitStopsTheMotor)
 {
     const pid_t Pid = Start({"run", "forward", "--wait"});
