@@ -219,7 +219,10 @@ void InstallInterruptHandlers()
     struct sigaction Action {};
     Action.sa_handler = OnInterrupt;
     sigemptyset(&Action.sa_mask);
-    Action.sa_flags = 0; // no SA_RESTART: a sleep ends at once
+    // SA_RESTART: a write to a full pipe or terminal goes on after the
+    // signal instead of failing and losing its line. The sleeps (ppoll) are
+    // never restarted: a signal ends them at once all the same.
+    Action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &Action, nullptr);
     sigaction(SIGTERM, &Action, nullptr);
 }

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -47,8 +50,8 @@ protected:
     void TearDown() override { fs::remove_all(Dir); }
 
     // Starts velmorctl with Args and this test's files; its output goes to
-    // files in Dir.
-    pid_t Start(const std::vector<std::string>& Args)
+    // files in Dir, or its standard output to OutFd when given.
+    pid_t Start(const std::vector<std::string>& Args, int OutFd = -1)
     {
         std::vector<std::string> Env;
         for (char** E = environ; *E; ++E) {
@@ -73,7 +76,10 @@ protected:
         posix_spawn_file_actions_t Files;
         posix_spawn_file_actions_init(&Files);
         const std::string Out = (Dir / "out").string(), Err = (Dir / "err").string();
-        posix_spawn_file_actions_addopen(&Files, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (OutFd >= 0)
+            posix_spawn_file_actions_adddup2(&Files, OutFd, 1);
+        else
+            posix_spawn_file_actions_addopen(&Files, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&Files, 2, Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         pid_t Pid = -1;
         const int Rc = posix_spawn(&Pid, VELMORCTL_PROGRAM, &Files, nullptr, Argv.data(), Envp.data());
@@ -116,6 +122,17 @@ protected:
         P.Aw = 40000;
         std::string Error;
         ASSERT_TRUE(Sim::SaveParameters((Dir / "state.ini").string(), P, Error)) << Error;
+    }
+
+    // A field of /proc/PID/status ("State:", "SigPnd:", ...), blank when gone.
+    static std::string StatusField(pid_t Pid, const std::string& Name)
+    {
+        std::ifstream F("/proc/" + std::to_string(Pid) + "/status");
+        std::string Line;
+        while (std::getline(F, Line))
+            if (Line.rfind(Name, 0) == 0)
+                return Line.substr(Line.find_first_not_of(" \t", Name.size()));
+        return {};
     }
 
     // True once the process has its SIGINT handler in place.
@@ -192,6 +209,58 @@ TEST_F(Program, CtrlCDuringAWaitStopsTheMotor)
     EXPECT_TRUE(Ready) << "no SIGINT handler within 10 s";
     EXPECT_EQ(R.Code, 130);
     EXPECT_EQ(R.Err, "velmorctl: interrupted; stop sent (VLM_StartD(0))\n");
+}
+
+TEST_F(Program, AStopRequestWhileTheOutputIsBlockedLosesNoLine)
+{
+    // As a watch piped into a pager that is not reading: the request comes
+    // while a write waits for room. The write goes on once there is room,
+    // and the summary follows it.
+    int Pipe[2];
+    ASSERT_EQ(pipe2(Pipe, O_CLOEXEC), 0);
+    fcntl(Pipe[1], F_SETPIPE_SZ, 4096);
+    const int Size = fcntl(Pipe[1], F_GETPIPE_SZ);
+    const pid_t Pid = Start({"watch", "--interval", "1"}, Pipe[1]);
+    close(Pipe[1]);
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto WaitFor = [&](auto Condition) {
+        while (!Condition() && std::chrono::steady_clock::now() < Deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return Condition();
+    };
+    const auto Full = [&] {
+        int Queued = 0;
+        std::string Wchan;
+        std::ifstream("/proc/" + std::to_string(Pid) + "/wchan") >> Wchan;
+        return ioctl(Pipe[0], FIONREAD, &Queued) == 0 && Queued > Size - 100 &&
+               StatusField(Pid, "State:").rfind("S", 0) == 0 && Wchan.find("pipe_write") != std::string::npos;
+    };
+    EXPECT_TRUE(WaitFor(Full)) << "the watch did not wait in a write within 10 s";
+    ASSERT_EQ(kill(Pid, SIGTERM), 0);
+    // Nothing is read until the request has been taken.
+    EXPECT_TRUE(WaitFor([&] {
+        return StatusField(Pid, "SigPnd:").find_first_not_of('0') == std::string::npos &&
+               StatusField(Pid, "ShdPnd:").find_first_not_of('0') == std::string::npos;
+    }));
+    std::string Text;
+    char Buf[4096];
+    pollfd In{Pipe[0], POLLIN, 0};
+    while (std::chrono::steady_clock::now() < Deadline + std::chrono::seconds(10)) {
+        if (poll(&In, 1, 100) <= 0)
+            continue;
+        const ssize_t N = read(Pipe[0], Buf, sizeof Buf);
+        if (N <= 0)
+            break;
+        Text.append(Buf, static_cast<size_t>(N));
+    }
+    close(Pipe[0]);
+    const Result R = Finish(Pid);
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    const size_t Summary = Text.rfind("\nsamples: ");
+    ASSERT_NE(Summary, std::string::npos) << Text.substr(Text.size() > 200 ? Text.size() - 200 : 0);
+    EXPECT_EQ(Text.find('\n', Summary + 1), Text.size() - 1);
+    const int Samples = std::atoi(Text.c_str() + Summary + 10);
+    EXPECT_EQ(std::count(Text.begin(), Text.end(), '\n'), Samples + 2); // the header, the samples, the summary
 }
 
 TEST_F(Program, AFailedOpenExitsThreeWithTheLibrarysText)
