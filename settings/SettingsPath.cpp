@@ -57,6 +57,12 @@ std::string UserSettingsPathFrom(const char* XdgConfigHome, const char* Home)
     return {};
 }
 
+std::string PanelSettingsFileBeside(const std::string& ProgramPath)
+{
+    const std::string Dir = Folder(ProgramPath);
+    return SettingsFilePath(Dir.empty() ? std::string("velmor") : Join(Dir, "velmor"));
+}
+
 std::string SettingsFilePath(const std::string& ExePath)
 {
     if (GLocation == TSettingsLocation::BesideExecutable)

@@ -25,6 +25,10 @@ TSettingsLocation SettingsLocation();
 // home folder known at all, the file stays beside the executable.
 std::string SettingsFilePath(const std::string& ExePath);
 
+// The settings file of the panel that lies beside the program at ProgramPath
+// (a companion program in the panel's folder).
+std::string PanelSettingsFileBeside(const std::string& ProgramPath);
+
 // The per-user settings file from the values of XDG_CONFIG_HOME and HOME
 // (null or empty for unset); empty when neither gives a folder.
 std::string UserSettingsPathFrom(const char* XdgConfigHome, const char* Home);

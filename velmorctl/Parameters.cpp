@@ -71,14 +71,6 @@ int32_t InputWord(const std::string& Text)
     return W;
 }
 
-std::string Folder(const std::string& Path)
-{
-    const size_t Slash = Path.rfind('/');
-    if (Slash == std::string::npos)
-        return ".";
-    return Slash == 0 ? std::string("/") : Path.substr(0, Slash);
-}
-
 } // namespace
 
 int Set(const std::vector<std::string>& Args, Context& Ctx)
@@ -158,7 +150,7 @@ int ApplySettings(const std::vector<std::string>& Args, Context& Ctx)
     const ParsedArgs P = ParseArgs(Args, {});
     ExpectPositionals(P, 0, 1);
     const std::string Path =
-        P.Positional.empty() ? SettingsFilePath(Folder(Ctx.ExePath) + "/velmor") : P.Positional[0];
+        P.Positional.empty() ? PanelSettingsFileBeside(Ctx.ExePath) : P.Positional[0];
     struct stat St {};
     if (::stat(Path.c_str(), &St) != 0)
         throw UsageError{"no settings file at '" + Path + "'"};
