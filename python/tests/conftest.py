@@ -1,0 +1,98 @@
+"""Shared fixtures: the build tree's library and velmor-sim on a pseudo-terminal.
+
+The library reads its link setting at the first open of the process, so this
+process opens only the line of the one velmor-sim started here; tests on the
+in-process virtual controller run in a subprocess of their own.
+"""
+
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+import time
+from pathlib import Path
+from typing import Callable, Iterator
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("VELMOR_BUILD_DIR", REPO / "build"))
+BIN = BUILD / "bin"
+os.environ.setdefault("VELMOR_LIBRARY", str(BIN / "libvelmor.so"))
+sys.path.insert(0, str(REPO / "python"))
+
+
+def until(condition: Callable[[], object], timeout: float = 20.0, what: str = "condition") -> object:
+    """Polls condition until it gives a true value; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(0.02)
+
+
+def run_python(code: str, env: dict[str, str], timeout: float = 60) -> subprocess.CompletedProcess[str]:
+    """Runs code in a fresh interpreter with the package on its path."""
+    full = dict(os.environ, PYTHONPATH=str(REPO / "python"), **env)
+    return subprocess.run([sys.executable, "-c", code], env=full, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def refused(call: Callable[[], object]) -> bool:
+    """Whether call raised velmor.Refused."""
+    import velmor
+
+    try:
+        call()
+    except velmor.Refused:
+        return True
+    return False
+
+
+class Sim:
+    def __init__(self, folder: Path) -> None:
+        self.line = folder / "line"
+        self.state = folder / "state.ini"
+        self.control = folder / "control"
+        self.control.write_text("")
+        self.proc = subprocess.Popen(
+            [str(BIN / "velmor-sim"), "--pty", str(self.line), "--state", str(self.state),
+             "--control", str(self.control)],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        assert self.proc.stdout is not None
+        first = self.proc.stdout.readline()  # "SLAVE PATH" once it serves
+        assert str(self.line) in first, (first, self.proc.stderr.read() if self.proc.stderr else "")
+
+    def set_control(self, text: str) -> None:
+        self.control.write_text(text)
+
+    def stop(self) -> None:
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+@pytest.fixture(scope="session")
+def sim(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Sim]:
+    for needed in (BIN / "velmor-sim", Path(os.environ["VELMOR_LIBRARY"])):
+        assert needed.exists(), f"{needed} is missing: build the tree first (scripts/build)"
+    s = Sim(tmp_path_factory.mktemp("sim"))
+    os.environ["VELMOR_LINK"] = f"serial:{s.line}"
+    yield s
+    s.stop()
+
+
+@pytest.fixture
+def controller(sim: Sim) -> Iterator["velmor.Controller"]:
+    import velmor
+
+    sim.set_control("")
+    with velmor.Controller() as c:
+        # A fail line of the test before goes within the simulator's 200 ms.
+        until(lambda: not refused(lambda: c.configure(working_speed=10000, acceleration=20000,
+                                                      limits=(0, 0, 0))), what="a clean controller")
+        c.wait()
+        yield c
