@@ -1,0 +1,43 @@
+"""The package's declarations of the library's functions against device/velmor.h."""
+
+from __future__ import annotations
+
+import ctypes
+import re
+
+from conftest import REPO
+
+from velmor import _library
+
+C_TYPES = {
+    "int32_t": ctypes.c_int32,
+    "int32_t*": ctypes.POINTER(ctypes.c_int32),
+    "char**": ctypes.POINTER(ctypes.c_char_p),
+}
+
+
+def header_functions() -> dict[str, tuple[str, list[object]]]:
+    text = (REPO / "device" / "velmor.h").read_text()
+    found: dict[str, tuple[str, list[object]]] = {}
+    for result, name, params in re.findall(r"VLM_API\s+(\w+)\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+        args: list[object] = []
+        if params.strip() != "void":
+            for param in params.split(","):
+                # "int32_t* state" -> "int32_t*": the tokens before the name
+                tokens = param.replace("*", " * ").split()
+                args.append(C_TYPES["".join(tokens[:-1])])
+        found[name] = (result, args)
+    return found
+
+
+def test_every_function_of_the_header_is_declared_with_its_types() -> None:
+    header = header_functions()
+    assert len(header) == 26
+    assert list(_library.DECLARATIONS) == list(header)  # same names, same order
+    assert re.search(r"typedef\s+uint8_t\s+VLM_BOOL\s*;", (REPO / "device" / "velmor.h").read_text())
+    lib = _library.load()
+    for name, (result, args) in header.items():
+        assert result == "VLM_BOOL", name
+        assert list(_library.DECLARATIONS[name]) == args, name
+        f = lib.functions[name]
+        assert f.restype is ctypes.c_uint8 and f.argtypes == args, name
