@@ -80,7 +80,8 @@ def sim(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Sim]:
     for needed in (BIN / "velmor-sim", Path(os.environ["VELMOR_LIBRARY"])):
         assert needed.exists(), f"{needed} is missing: build the tree first (scripts/build)"
     s = Sim(tmp_path_factory.mktemp("sim"))
-    os.environ["VELMOR_LINK"] = f"serial:{s.line}"
+    # A generous reply deadline: the machine running the suite may be busy.
+    os.environ["VELMOR_LINK"] = f"serial:{s.line}?timeout=500"
     yield s
     s.stop()
 
@@ -96,3 +97,9 @@ def controller(sim: Sim) -> Iterator["velmor.Controller"]:
                                                       limits=(0, 0, 0))), what="a clean controller")
         c.wait()
         yield c
+
+
+def pytest_sessionfinish(session: pytest.Session, exitstatus: int) -> None:
+    # A run that collected nothing is a broken suite, not a pass: fail it.
+    if exitstatus == pytest.ExitCode.NO_TESTS_COLLECTED:
+        session.exitstatus = pytest.ExitCode.TESTS_FAILED

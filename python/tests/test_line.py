@@ -3,14 +3,17 @@ serial link; what reached the controller is read back with pymodbus."""
 
 from __future__ import annotations
 
+import csv
 import os
 import signal
 import subprocess
+import sys
 import threading
 import time
+from pathlib import Path
 
 import pytest
-from conftest import BIN, Sim, refused, until
+from conftest import BIN, REPO, Sim, refused, until
 
 import velmor
 
@@ -143,3 +146,21 @@ def test_timeout_stops_the_motor_and_raises_at_rest(controller: velmor.Controlle
     assert rest is not None and not rest.moving
     assert until(lambda: controller.status().coordinate == rest.coordinate, 2, "rest")
     controller.goto(start)
+
+
+def test_the_readme_example_runs_as_printed(sim: Sim, tmp_path: Path) -> None:
+    readme = (REPO / "README.md").read_text()
+    section = readme[readme.index("\n## Python\n"):]
+    code = section[section.index("```python\n") + 10:section.index("\n```", section.index("```python"))]
+    assert "/tmp/velmor-line" in code
+    script = tmp_path / "example.py"
+    script.write_text(code.replace("/tmp/velmor-line", str(sim.line)))  # this test's simulator
+    run = subprocess.run([sys.executable, str(script)], cwd=tmp_path, capture_output=True, text=True,
+                         timeout=60, env=dict(os.environ, PYTHONPATH=str(REPO / "python")))
+    assert run.returncode == 0, run.stderr
+    with open(tmp_path / "run.csv", newline="") as f:
+        rows = list(csv.DictReader(f))
+    # A read that missed the line's deadline on a loaded machine is a row with its error.
+    assert len(rows) == 20 and all(bool(r["error"]) != bool(r["coordinate"]) for r in rows)
+    coordinates = [int(r["coordinate"]) for r in rows if r["coordinate"]]
+    assert coordinates == sorted(coordinates) and coordinates[0] >= 1000 and coordinates[-1] <= 3000

@@ -64,21 +64,24 @@ def device_text(raw: Optional[bytes]) -> str:
 
 def candidates(path: Optional[PathLike] = None) -> list[Path]:
     """Where the library is looked for, first match wins: the path given,
-    else $VELMOR_LIBRARY; else beside an installed package (PREFIX/lib/velmor
-    for PREFIX/lib/python3/dist-packages/velmor), a source tree's build/bin
-    (python/velmor run with PYTHONPATH=python) and /usr/lib/velmor."""
+    else $VELMOR_LIBRARY; else the one installed with the package (in the
+    programs' folder, PREFIX/lib/velmor), or for the package in a source
+    tree (PYTHONPATH=python) the tree's build/bin; then /usr/lib/velmor."""
     if path is not None:
         return [Path(path)]
     env = os.environ.get("VELMOR_LIBRARY")
     if env:
         return [Path(env)]
     here = Path(__file__).resolve().parent
-    found = [
-        here.parents[2] / "velmor" / "libvelmor.so",
-        here.parents[1] / "build" / "bin" / "libvelmor.so",
-        Path(INSTALLED_LIBRARY),
-    ]
-    return list(dict.fromkeys(found))
+    found: list[Path] = []
+    try:
+        from . import _installed  # written by the install rules
+
+        found.append(here / _installed.LIBRARY)
+    except ImportError:
+        found.append(here.parent.parent / "build" / "bin" / "libvelmor.so")
+    found.append(Path(INSTALLED_LIBRARY))
+    return list(dict.fromkeys(p.resolve() if p.exists() else p for p in found))
 
 
 class Library:
