@@ -12,9 +12,12 @@ import subprocess
 import sys
 import time
 from pathlib import Path
-from typing import Callable, Iterator
+from typing import TYPE_CHECKING, Callable, Iterator
 
 import pytest
+
+if TYPE_CHECKING:
+    import velmor
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("VELMOR_BUILD_DIR", REPO / "build"))

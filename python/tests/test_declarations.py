@@ -41,3 +41,25 @@ def test_every_function_of_the_header_is_declared_with_its_types() -> None:
         assert list(_library.DECLARATIONS[name]) == args, name
         f = lib.functions[name]
         assert f.restype is ctypes.c_uint8 and f.argtypes == args, name
+
+
+def test_help_documents_every_call() -> None:
+    import inspect
+    import pydoc
+
+    import velmor
+
+    undocumented = []
+    for name in velmor.__all__:
+        item = getattr(velmor, name)
+        if not inspect.getdoc(item):
+            undocumented.append(name)
+        if inspect.isclass(item) and not issubclass(item, BaseException):
+            for member, value in vars(item).items():
+                if not member.startswith("_") and (callable(value) or isinstance(value, property)):
+                    if not inspect.getdoc(value):
+                        undocumented.append(f"{name}.{member}")
+    assert undocumented == []
+    text = pydoc.render_doc(velmor, renderer=pydoc.plaintext)
+    for call in ("goto", "move_by", "wait", "watch", "apply_settings", "configure", "ports"):
+        assert call in text

@@ -89,7 +89,9 @@ class Controller:
 
     `link` sets $VELMOR_LINK for this process before the device opens
     ("virtual", "serial:PATH?baud=115200&address=1", "tcp:HOST:PORT");
-    None keeps the link the library reads itself. `library` is the path of
+    None keeps the link the library reads itself. The library reads its link
+    at an open made while no link is up (a library that reads it only once
+    per process keeps the first one for the life of the process). `library` is the path of
     the device library (default: $VELMOR_LIBRARY, else the installed one).
     A failed open raises velmor.ConnectionError with the library's text.
 
@@ -144,6 +146,7 @@ class Controller:
 
     @property
     def closed(self) -> bool:
+        """True once close() has been called."""
         return not self._open
 
     def _call(self, name: str, *args: int) -> None:
@@ -177,6 +180,7 @@ class Controller:
 
     @property
     def library_path(self) -> str:
+        """The path of the device library in use."""
         return str(self._lib.path)
 
     def status(self) -> Status:
@@ -392,7 +396,8 @@ class Controller:
         even when a read is slow (a late one moves the schedule on). A
         sample whose reading failed is yielded with its error text and no
         status; before the next sample the device is closed and opened again
-        (as the panel does on a lost link) until it answers."""
+        (as the panel does on a lost link) until it answers. The generator
+        ends when the controller is closed."""
         if not interval > 0 or math.isinf(interval):
             raise ValueError(f"interval must be a positive number of seconds, not {interval!r}")
         if not self._open:
@@ -400,7 +405,7 @@ class Controller:
         start = time.monotonic()
         due = start
         lost = False
-        while True:
+        while self._open:
             stamp, taken = time.time(), time.monotonic()
             error: Optional[str] = None
             status: Optional[Status] = None

@@ -73,4 +73,5 @@ class Sample:
 
     @property
     def ok(self) -> bool:
+        """True when the sample was read (it has a status, no error)."""
         return self.error is None
