@@ -7,6 +7,7 @@ import json
 import os
 import re
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -116,3 +117,20 @@ def test_a_failed_open_raises_connection_error_with_the_library_text(tmp_path: P
     ctl = subprocess.run([str(BIN / "velmorctl"), "status"], capture_output=True, text=True,
                          env=dict(os.environ, **env), timeout=30)
     assert ctl.returncode != 0 and ours.stdout.strip() and ours.stdout.strip() in ctl.stderr
+
+
+def test_the_installed_package_finds_the_installed_library(tmp_path: Path) -> None:
+    prefix = tmp_path / "prefix"
+    install = subprocess.run(["cmake", "--install", str(BIN.parent), "--prefix", str(prefix)],
+                             capture_output=True, text=True, timeout=120)
+    assert install.returncode == 0, install.stderr
+    env = env_for(tmp_path)
+    env["PYTHONPATH"] = str(prefix / "lib" / "python3" / "dist-packages")
+    clean = {k: v for k, v in os.environ.items() if k not in ("VELMOR_LIBRARY", "PYTHONPATH")}
+    run = subprocess.run([sys.executable, "-c", "import velmor\nwith velmor.Controller() as c:\n"
+                          "    print(c.library_path)\n    print(c.status().state)"],
+                         env=dict(clean, **env), cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    library, state = run.stdout.splitlines()
+    assert Path(library) == (prefix / "lib" / "velmor" / "libvelmor.so").resolve()
+    assert state == "Stopped"
