@@ -164,3 +164,16 @@ def test_the_readme_example_runs_as_printed(sim: Sim, tmp_path: Path) -> None:
     assert len(rows) == 20 and all(bool(r["error"]) != bool(r["coordinate"]) for r in rows)
     coordinates = [int(r["coordinate"]) for r in rows if r["coordinate"]]
     assert coordinates == sorted(coordinates) and coordinates[0] >= 1000 and coordinates[-1] <= 3000
+
+
+def test_an_exception_in_the_with_block_stops_a_motion_it_started(sim: Sim) -> None:
+    with pytest.raises(RuntimeError):
+        with velmor.Controller() as c:
+            c.configure(working_speed=3000, acceleration=20000)
+            c.run("forward")
+            until(lambda: c.status().speed > 0, what="the run")
+            raise RuntimeError("the script's own failure")
+    with velmor.Controller() as c:
+        rest = c.wait(timeout=10)  # a run not stopped would time out here
+        assert rest.state_code in (0, 1) and not rest.moving
+        c.goto(0)
