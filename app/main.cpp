@@ -1,12 +1,17 @@
 #include <QApplication>
 
 #include "app/Application.h"
+#include "app/CommandLine.h"
 #include "platform/Guard.h"
 #include "settings/SettingsPath.h"
 #include "ui/Vlm_main.h"
 
 int main(int argc, char** argv)
 {
+    // --help and --version are answered before Qt starts: no display needed.
+    if (const int Answered = HandleCommandLine(argc, argv); Answered >= 0)
+        return Answered;
+
     // The panel takes no notice of its command line: Qt sees only the
     // program name, so no option can change what it does.
     int QtArgc = 1;
