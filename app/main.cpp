@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "app/Application.h"
+#include "app/Signals.h"
 #include "platform/Guard.h"
 #include "settings/SettingsPath.h"
 #include "ui/Vlm_main.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv)
     TMainForm* MainForm = nullptr;
     Guarded([&] { MainForm = new TMainForm(); });
     if (MainForm) {
+        EndOfRun::Install(App, [MainForm] { MainForm->close(); });
         MainForm->show();
         App.exec();
         delete MainForm;
