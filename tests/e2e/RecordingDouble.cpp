@@ -1,5 +1,7 @@
 // libvelmor.so for tests of the real program: the recording test double,
 // every call appended to the file named by $VELMOR_DOUBLE_LOG as it is made.
+// With $VELMOR_DOUBLE_HOLD_OPEN set, every open waits for ever (a line that
+// never answers and a library with no deadline).
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,6 +23,8 @@ struct Install {
         if (const char* Path = std::getenv("VELMOR_DOUBLE_LOG"))
             if ((GLog = std::fopen(Path, "ae")) != nullptr)
                 VelmorDouble::SetCallSink(Write);
+        if (std::getenv("VELMOR_DOUBLE_HOLD_OPEN"))
+            VelmorDouble::HoldOpen();
     }
 } GInstall;
 

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -65,13 +66,14 @@ protected:
         fs::remove_all(Dir);
     }
 
-    void Launch()
+    void Launch(const std::vector<std::string>& Extra = {})
     {
         std::vector<std::string> Env;
         for (char** E = environ; *E; ++E)
             Env.emplace_back(*E);
         Env.push_back("QT_QPA_PLATFORM=offscreen");
         Env.push_back("VELMOR_DOUBLE_LOG=" + (Dir / "calls.log").string());
+        Env.insert(Env.end(), Extra.begin(), Extra.end());
         std::vector<char*> EnvP;
         for (std::string& E : Env)
             EnvP.push_back(E.data());
@@ -118,6 +120,27 @@ TEST_P(EndSignal, ClosesAsTheCloseBoxDoesAndEndsWithZero)
     EXPECT_NE(Ini.find("[V]\r\nVw=1234\r\n"), std::string::npos) << Ini;
     for (const char* Entry : {"Vm=50\r\n", "Left=600\r\n", "[Control]\r\nMode=32\r\n"})
         EXPECT_NE(Ini.find(Entry), std::string::npos) << "every entry written, " << Entry << " missing: " << Ini;
+    EXPECT_FALSE(fs::exists(Dir / "velmor.ini.tmp"));
+}
+
+TEST_P(EndSignal, ASecondSignalEndsAClosingThatCannotFinish)
+{
+    // The first attempt's open never returns, so the closing, which waits
+    // for it, never ends.
+    Launch({"VELMOR_DOUBLE_HOLD_OPEN=1"});
+    // The second close is the first tick's: the event loop runs.
+    const auto Closes = [&] {
+        const std::vector<std::string> L = Lines(ReadFile(Dir / "calls.log"));
+        return std::count(L.begin(), L.end(), "VLM_CloseDevice()");
+    };
+    ASSERT_TRUE(LinkTest::WaitUntil([&] { return Closes() >= 2; }, 30000)) << "the panel did not start";
+    ASSERT_EQ(::kill(Pid, GetParam()), 0);
+    EXPECT_EQ(WaitExit(300), -1) << "the closing waits for the open";
+    ASSERT_EQ(::kill(Pid, GetParam()), 0);
+    const int Status = WaitExit(30000);
+    ASSERT_NE(Status, -1) << "still running after the second signal";
+    ASSERT_TRUE(WIFSIGNALED(Status));
+    EXPECT_EQ(WTERMSIG(Status), GetParam());
     EXPECT_FALSE(fs::exists(Dir / "velmor.ini.tmp"));
 }
 
