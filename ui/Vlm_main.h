@@ -112,13 +112,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
-    // Runs a library-calling handler once an attempt under way has ended.
-    template <void (TMainForm::*Handler)(QObject*)>
-    void Settled(QObject* Sender)
-    {
-        SettleProbe();
-        (this->*Handler)(Sender);
-    }
     void moveEvent(QMoveEvent* Event) override;
 
 private:
@@ -145,6 +138,13 @@ private:
     };
     static const TEntryBinding* EntryBindings();
 
+    // Runs a library-calling handler once an attempt under way has ended.
+    template <void (TMainForm::*Handler)(QObject*)>
+    void Settled(QObject* Sender)
+    {
+        SettleProbe();
+        (this->*Handler)(Sender);
+    }
     // The rest of Connect once the open has told whether the device opened.
     void ConnectOpened(bool Opened);
     void EndProbe();
