@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -33,22 +34,28 @@ using Clock = std::chrono::steady_clock;
 // processor or waiting for one is not counted: on a busy machine a library
 // that answers at once still answers within the wait.
 constexpr std::chrono::nanoseconds SleepBudget = std::chrono::milliseconds(5);
-// The longest wait in any case (a library that computes for long).
-constexpr std::chrono::nanoseconds WaitCap = std::chrono::milliseconds(100);
+// The longest wait in any case (a library that computes for long, or a
+// machine so busy that the probe thread gets no processor).
+constexpr std::chrono::nanoseconds WaitCap = std::chrono::milliseconds(500);
 
-// Processor time plus run-queue time of a thread of this process, from the
-// scheduler's figures; -1 where the kernel keeps none.
-long long BusyNanoseconds(long Tid)
+// Whether a thread of this process is asleep (not running, not waiting for
+// a processor), from its state in /proc; where that cannot be read, it is
+// taken as asleep, so the wait is by the clock alone.
+bool Asleep(long Tid)
 {
     char Path[64];
-    std::snprintf(Path, sizeof Path, "/proc/self/task/%ld/schedstat", Tid);
+    std::snprintf(Path, sizeof Path, "/proc/self/task/%ld/stat", Tid);
     FILE* F = std::fopen(Path, "re");
     if (!F)
-        return -1;
-    unsigned long long Run = 0, Wait = 0;
-    const bool Ok = std::fscanf(F, "%llu %llu", &Run, &Wait) == 2;
+        return true;
+    char Line[512];
+    const bool Read = std::fgets(Line, sizeof Line, F) != nullptr;
     std::fclose(F);
-    return Ok ? static_cast<long long>(Run + Wait) : -1;
+    // "TID (NAME) STATE ...": the name may hold blanks and parentheses.
+    const char* Close = Read ? std::strrchr(Line, ')') : nullptr;
+    if (!Close || Close[1] != ' ')
+        return true;
+    return Close[2] != 'R';
 }
 
 } // namespace
@@ -92,18 +99,18 @@ public:
     {
         std::unique_lock<std::mutex> Lock(FMutex);
         const Clock::time_point Entered = Clock::now();
+        Clock::time_point Looked = Entered;
+        Clock::duration Slept{0};
         while (FState != State::Done) {
             const Clock::time_point Now = Clock::now();
             if (Now - Entered >= WaitCap)
                 break;
-            if (FState == State::Running) {
-                long long Slept = std::chrono::duration_cast<std::chrono::nanoseconds>(Now - FBegan).count();
-                const long long Busy = BusyNanoseconds(FTid);
-                if (Busy >= 0 && FBusyAtBegin >= 0)
-                    Slept -= Busy - FBusyAtBegin;
-                if (Slept >= SleepBudget.count())
-                    break;
-            }
+            // The state seen now stands for the millisecond since the last look.
+            if (FState == State::Running && Asleep(FTid))
+                Slept += Now - Looked;
+            Looked = Now;
+            if (Slept >= SleepBudget)
+                break;
             FChanged.wait_for(Lock, std::chrono::milliseconds(1));
         }
         if (FState == State::Done)
@@ -157,8 +164,6 @@ private:
                 return;
             FState = State::Running;
             FTid = Tid;
-            FBegan = Clock::now();
-            FBusyAtBegin = BusyNanoseconds(Tid);
             Lock.unlock();
             const bool Opened = VLM_OpenDevice() != 0;
             Lock.lock();
@@ -179,8 +184,6 @@ private:
     bool FWaitedOut = false;
     bool FOpened = false;
     long FTid = 0;
-    Clock::time_point FBegan;
-    long long FBusyAtBegin = -1;
 };
 
 void TMainForm::Connect()

@@ -36,6 +36,12 @@ std::thread ReleaseSoon()
 
 class ProbeTest : public PanelTest {
 protected:
+    void SetUp() override
+    {
+        PanelTest::SetUp();
+        TestSupport::RecordMessageBoxes(); // whatever an earlier test left
+    }
+
     void TearDown() override
     {
         VD::ReleaseOpen(); // never leave the probe thread waiting
