@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/Signals.h"
 #include "platform/Guard.h"
 #include "settings/SettingsPath.h"
 #include "ui/Vlm_main.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv)
     TMainForm* MainForm = nullptr;
     Guarded([&] { MainForm = new TMainForm(); });
     if (MainForm) {
+        EndOfRun::Install(App, [MainForm] { MainForm->close(); });
         MainForm->show();
         App.exec();
         delete MainForm;

@@ -34,37 +34,39 @@ TMainForm::~TMainForm()
 
 void TMainForm::BindHandlers()
 {
-    Bind(cbSM, &QComboBox::activated, this, &TMainForm::cbModeChange);
-    Bind(cbFM, &QComboBox::activated, this, &TMainForm::cbModeChange);
-    feCw->SetOnChanged(BindEvent(this, &TMainForm::feCwChanged));
-    feCa->SetOnChanged(BindEvent(this, &TMainForm::feCaChanged));
-    feCh->SetOnChanged(BindEvent(this, &TMainForm::feChChanged));
-    Bind(cbHold, &QCheckBox::toggled, this, &TMainForm::feChChanged);
+    // The handlers that call the library wait for a connection attempt
+    // under way first (Settled).
+    Bind(cbSM, &QComboBox::activated, this, &TMainForm::Settled<&TMainForm::cbModeChange>);
+    Bind(cbFM, &QComboBox::activated, this, &TMainForm::Settled<&TMainForm::cbModeChange>);
+    feCw->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feCwChanged>));
+    feCa->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feCaChanged>));
+    feCh->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feChChanged>));
+    Bind(cbHold, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::feChChanged>);
 
-    Bind(btClrNc, &QPushButton::clicked, this, &TMainForm::btClrNcClick);
-    Bind(btStartN, &QPushButton::clicked, this, &TMainForm::btStartNClick);
-    Bind(btStart0, &QPushButton::clicked, this, &TMainForm::btStart0Click);
+    Bind(btClrNc, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btClrNcClick>);
+    Bind(btStartN, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStartNClick>);
+    Bind(btStart0, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStart0Click>);
 
-    feVw->SetOnChanged(BindEvent(this, &TMainForm::feVwChanged));
-    feAw->SetOnChanged(BindEvent(this, &TMainForm::feAwChanged));
-    Bind(sbVw, &QScrollBar::valueChanged, this, &TMainForm::sbVwChange);
+    feVw->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feVwChanged>));
+    feAw->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feAwChanged>));
+    Bind(sbVw, &QScrollBar::valueChanged, this, &TMainForm::Settled<&TMainForm::sbVwChange>);
 
-    Bind(btStartL, &QPushButton::clicked, this, &TMainForm::btStartLClick);
-    Bind(btStop, &QPushButton::clicked, this, &TMainForm::btStopClick);
-    Bind(btStartR, &QPushButton::clicked, this, &TMainForm::btStartRClick);
-    Bind(btEEPROM, &QPushButton::clicked, this, &TMainForm::btEEPROMClick);
+    Bind(btStartL, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStartLClick>);
+    Bind(btStop, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStopClick>);
+    Bind(btStartR, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStartRClick>);
+    Bind(btEEPROM, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btEEPROMClick>);
 
-    feVm->SetOnChanged(BindEvent(this, &TMainForm::feVmChanged));
-    feVmax->SetOnChanged(BindEvent(this, &TMainForm::feVmaxChanged));
-    Bind(cbCntrl, &QComboBox::activated, this, &TMainForm::cbCntrlChange);
-    Bind(cbHi, &QCheckBox::toggled, this, &TMainForm::cbCntrlChange);
-    Bind(cbDbnc, &QCheckBox::toggled, this, &TMainForm::cbCntrlChange);
-    Bind(cbAdc, &QCheckBox::toggled, this, &TMainForm::cbAdcClick);
+    feVm->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feVmChanged>));
+    feVmax->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feVmaxChanged>));
+    Bind(cbCntrl, &QComboBox::activated, this, &TMainForm::Settled<&TMainForm::cbCntrlChange>);
+    Bind(cbHi, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::cbCntrlChange>);
+    Bind(cbDbnc, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::cbCntrlChange>);
+    Bind(cbAdc, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::cbAdcClick>);
 
     for (QCheckBox* Box : {cbLimEnR, cbLimNoR, cbLimStR, cbLimEnL, cbLimNoL, cbLimStL,
                            cbHomeEn, cbHomeNo, cbHomeSt, cbHomeDir})
-        Bind(Box, &QCheckBox::toggled, this, &TMainForm::cbLimEnRClick);
-    Bind(btHome, &QPushButton::clicked, this, &TMainForm::btHomeClick);
+        Bind(Box, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::cbLimEnRClick>);
+    Bind(btHome, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btHomeClick>);
 
     Bind(PageControl, &QTabWidget::currentChanged, this, &TMainForm::PageControlChange);
     Bind(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
@@ -101,6 +103,7 @@ void TMainForm::FormCreate(QObject*)
 
 void TMainForm::FormClose(QObject*)
 {
+    SettleProbe();
     try {
         Commands::Stop();
     } catch (const EHardwareException&) {

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <memory>
 
 #include "ui_Vlm_main.h"
 
@@ -54,6 +55,19 @@ public:
     void Disconnect();
     void mnConnectClick(QObject* Sender);
     void mnDisconnectClick(QObject* Sender);
+
+    // The open of a connection attempt runs on a thread of its own, and the
+    // window waits for it a few milliseconds only: a library that answers at
+    // once is done by then and the attempt ends as if it had been made here,
+    // while a slow or silent line leaves the attempt under way and the rest
+    // of Connect runs here once the open has returned. Until then the poll
+    // leaves the link alone, and every handler that calls the library
+    // settles the attempt first, so no call overtakes the open.
+    bool ProbePending() const;
+    // Waits for an attempt under way and runs the rest of its Connect.
+    void SettleProbe();
+    // Runs the rest of an attempt's Connect if its open has returned.
+    void FinishProbeIfDone();
 
     // Parameter controls.
     void cbModeChange(QObject* Sender);
@@ -123,6 +137,24 @@ private:
         int32_t (*Save)(const TMainForm& Form);
     };
     static const TEntryBinding* EntryBindings();
+
+    // Runs a library-calling handler once an attempt under way has ended.
+    template <void (TMainForm::*Handler)(QObject*)>
+    void Settled(QObject* Sender)
+    {
+        SettleProbe();
+        (this->*Handler)(Sender);
+    }
+    // The rest of Connect once the open has told whether the device opened.
+    void ConnectOpened(bool Opened);
+    void EndProbe();
+    void WarnNotFound();
+    class TProbe;
+    std::shared_ptr<TProbe> FProbe;
+    // What follows an attempt that ends after its caller: a tick that found
+    // it under way re-arms the timer, the Connect command warns of a failure.
+    bool FRearmAfterProbe = false;
+    bool FWarnAfterProbe = false;
 
     QLabel* FStatusPanels[2] = {nullptr, nullptr};
     QPoint FNormalPos;

@@ -1,7 +1,9 @@
 #include "tests/support/VelmorDouble.h"
 
+#include <condition_variable>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <sstream>
 
 #include "device/velmor.h"
@@ -33,10 +35,33 @@ struct State {
     bool LastErrorNull = false;
 };
 
+// The held open, shared with the thread that makes it.
+struct Hold {
+    std::mutex Mutex;
+    std::condition_variable Released;
+    bool Held = false;
+    bool Waiting = false;
+};
+
+Hold& H()
+{
+    static Hold Instance;
+    return Instance;
+}
+
+void (*GSink)(const Call&) = nullptr;
+
 State& S()
 {
     static State St;
     return St;
+}
+
+void Record(Call C)
+{
+    if (GSink)
+        GSink(C);
+    S().Calls.push_back(std::move(C));
 }
 
 void SetLastError(const Failure& F)
@@ -49,7 +74,7 @@ void SetLastError(const Failure& F)
 bool Enter(const char* Name, std::vector<int32_t> Args = {})
 {
     State& St = S();
-    St.Calls.push_back(Call{Name, std::move(Args)});
+    Record(Call{Name, std::move(Args)});
     if (St.FailAtCountdown >= 0) {
         if (St.FailAtCountdown == 0) {
             St.FailAtCountdown = -1;
@@ -111,7 +136,11 @@ std::string Call::Str() const
     return O.str();
 }
 
-void Reset() { S() = State(); }
+void Reset()
+{
+    ReleaseOpen();
+    S() = State();
+}
 const std::vector<Call>& Calls() { return S().Calls; }
 
 std::vector<std::string> Log()
@@ -159,6 +188,29 @@ void Restore()
     S().FailAtCountdown = -1;
 }
 
+void HoldOpen()
+{
+    std::lock_guard<std::mutex> Lock(H().Mutex);
+    H().Held = true;
+}
+
+void ReleaseOpen()
+{
+    {
+        std::lock_guard<std::mutex> Lock(H().Mutex);
+        H().Held = false;
+    }
+    H().Released.notify_all();
+}
+
+bool OpenWaiting()
+{
+    std::lock_guard<std::mutex> Lock(H().Mutex);
+    return H().Waiting;
+}
+
+void SetCallSink(void (*Sink)(const Call&)) { GSink = Sink; }
+
 } // namespace VelmorDouble
 
 using namespace VelmorDouble;
@@ -167,6 +219,12 @@ extern "C" {
 
 VLM_BOOL VLM_OpenDevice(void)
 {
+    {
+        std::unique_lock<std::mutex> Lock(H().Mutex);
+        H().Waiting = H().Held;
+        H().Released.wait(Lock, [] { return !H().Held; });
+        H().Waiting = false;
+    }
     if (!Enter("VLM_OpenDevice"))
         return 0;
     return S().OpenOk ? 1 : 0;
@@ -181,7 +239,7 @@ VLM_BOOL VLM_GetInfo(char** text)
 }
 VLM_BOOL VLM_GetLastError(char** text)
 {
-    S().Calls.push_back(Call{"VLM_GetLastError", {}});
+    Record(Call{"VLM_GetLastError", {}});
     if (text)
         *text = S().LastErrorNull ? nullptr : const_cast<char*>(S().LastError.c_str());
     return 1;

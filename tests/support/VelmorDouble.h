@@ -43,4 +43,14 @@ void FailCallAt(int N, const char* Text);
 void FailAll(const char* Text);
 void Restore();
 
+// Every VLM_OpenDevice from now on waits, before it is recorded, until
+// ReleaseOpen() (a line that takes its time to answer). Reset() releases.
+void HoldOpen();
+void ReleaseOpen();
+// True while an open waits for ReleaseOpen().
+bool OpenWaiting();
+
+// Also hands every call, as it is recorded, to Sink (nullptr: none).
+void SetCallSink(void (*Sink)(const Call&));
+
 } // namespace VelmorDouble
