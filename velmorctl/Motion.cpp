@@ -213,7 +213,9 @@ struct Waiter {
                 Reason = Limit ? "limit" : State == 0 ? "stopped" : "done";
                 break;
             case Goal::Target:
-                Reason = OnTarget ? "done" : Limit ? "limit" : "short of target";
+                // A limit switch ends the motion even when its ramp happens
+                // to stop on the target.
+                Reason = Limit ? "limit" : OnTarget ? "done" : "short of target";
                 break;
             case Goal::Done:
             case Goal::Home:

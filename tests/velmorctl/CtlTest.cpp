@@ -344,6 +344,10 @@ TEST_F(Ctl, HowAMotionCameToRestGivesItsExitCode)
         {{"run", "forward", "--wait"}, {{3, 900}, {2, 400}, {2, 0}, {2, 0}}, 20625, 4,
          "state: Limit reached (2)\ncoordinate: 20625\n",
          "velmorctl: Limit reached: a limit switch stopped the motion at 20625\n"},
+        // A limit whose ramp happens to end on the target is still a limit.
+        {{"goto", "100", "--wait"}, {{2, 50}, {2, 0}, {2, 0}}, 100, 4,
+         "state: Limit reached (2)\ncoordinate: 100\ntarget: 100 (reached)\n",
+         "velmorctl: Limit reached: a limit switch stopped the motion at 100\n"},
         {{"goto", "100", "--wait"}, {{4, 50}, {0, 0}, {0, 0}}, 60, 2,
          "state: Stopped (0)\ncoordinate: 60\ntarget: 100 (not reached)\n",
          "velmorctl: the motor came to rest at 60 (Stopped) short of its target\n"},
