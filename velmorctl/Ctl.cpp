@@ -231,8 +231,9 @@ const char* const ExitCodesHelp =
     "         moving; for watch, one or more samples could not be read\n"
     "  7      standard output or the CSV file could not be written (a motion\n"
     "         started with --wait is at rest or stopped first)\n"
-    "  128+N  signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP) ended the command,\n"
-    "         after the stop was sent and the motor came to rest\n";
+    "  128+N  signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP) ended the command;\n"
+    "         in a wait or a watch, after the stop was sent and the motor came to\n"
+    "         rest\n";
 
 void PrintUsage(std::ostream& Out)
 {
@@ -507,6 +508,12 @@ int Run(const std::vector<std::string>& Args, Context& Ctx)
         setenv("VELMOR_LINK", Link.c_str(), 1);
     } else if (!C || std::string(C->Name) != "ports") {
         const Link::LinkSetting S = Link::ReadLinkSetting();
+        if (!S.Ok && !C) {
+            // --version still gives the program's version.
+            Ctx.Out << "velmorctl " << VELMORCTL_VERSION << '\n';
+            Ctx.Err << "velmorctl: no device text: " << S.Error << '\n';
+            return ExitOk;
+        }
         if (!S.Ok)
             return UsageFailure(Ctx, C, S.Error);
     }
@@ -724,6 +731,20 @@ std::string UtcTime(int64_t Ns)
 }
 
 Session::~Session() { VLM_CloseDevice(); }
+
+std::string SignalName(int N)
+{
+    switch (N) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "signal " + std::to_string(N);
+    }
+}
 
 std::string JsonString(const std::string& Text)
 {

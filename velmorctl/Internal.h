@@ -84,6 +84,9 @@ std::string LastErrorText();
 std::string UtcTime(int64_t NanosecondsSince1970);
 int64_t WallNow(const Context& Ctx);
 
+// "SIGINT", "SIGTERM", "SIGHUP", else "signal N".
+std::string SignalName(int N);
+
 // A text as a JSON string, quotes included.
 std::string JsonString(const std::string& Text);
 

@@ -1,5 +1,4 @@
 // The motion commands, their --wait, and wait.
-#include <csignal>
 #include <cmath>
 #include <ostream>
 
@@ -80,20 +79,6 @@ int32_t Coordinate(const std::string& Text)
 // also needs a speed of 0.
 bool AtRest(int32_t State, int32_t Speed) { return State >= 0 && State <= 2 && Speed == 0; }
 
-std::string SignalName(int N)
-{
-    switch (N) {
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    default:
-        return "signal " + std::to_string(N);
-    }
-}
-
 struct Waiter {
     Context& Ctx;
     const WaitOptions& W;
@@ -158,6 +143,7 @@ struct Waiter {
     {
         int64_t Next = Ctx.Now();
         int32_t State = 0;
+        bool Polled = false;
         int Calm = 0;
         for (;;) {
             Next += PollInterval;
@@ -170,8 +156,9 @@ struct Waiter {
                         return ExitLinkLost;
                 } else if (W.Timeout > 0 && Ctx.Now() - Start >= W.Timeout) {
                     Reason = "timeout";
-                    if (!SendStop("still moving (" + std::string(Commands::StateText(State)) + ") after " +
-                                      std::to_string(W.Timeout / Millisecond) + " ms",
+                    const std::string How = Polled ? " (" + std::string(Commands::StateText(State)) + ")" : "";
+                    if (!SendStop("still moving" + How + " after " + std::to_string(W.Timeout / Millisecond) +
+                                      " ms",
                                   ExitTimeout))
                         return ExitLinkLost;
                 }
@@ -180,6 +167,7 @@ struct Waiter {
             try {
                 State = Commands::GetStat();
                 Speed = Commands::GetVc();
+                Polled = true;
             } catch (const EHardwareException& E) {
                 return LinkLost(E.Message());
             }

@@ -168,7 +168,7 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
         Code = ExitSignal + N;
         try {
             Commands::StartD(0);
-            Ctx.Err << "velmorctl: interrupted; stop sent (VLM_StartD(0))\n";
+            Ctx.Err << "velmorctl: interrupted (" << SignalName(N) << "); stop sent (VLM_StartD(0))\n";
             int32_t State = 0, Speed = 0;
             int Calm = 0;
             for (int64_t Next = Ctx.Now(); Calm < 2;) {
@@ -181,8 +181,9 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
             }
             Line(*Log, "state: %s (%d), coordinate: %d", Commands::StateText(State), State, Commands::GetNc());
         } catch (const EHardwareException& E) {
-            Ctx.Err << "velmorctl: interrupted; the stop (VLM_StartD(0)) or the reads after it failed: "
-                    << E.Message() << "; the motor may still be moving\n";
+            Ctx.Err << "velmorctl: interrupted (" << SignalName(N)
+                    << "); the stop (VLM_StartD(0)) or the reads after it failed: " << E.Message()
+                    << "; the motor may still be moving\n";
         }
     }
     Line(*Log, "samples: %" PRId64 ", failed: %" PRId64, Taken, Failed);

@@ -257,6 +257,17 @@ TEST_F(Ctl, VersionGivesTheProgramsAndTheDevicesText)
     ASSERT_EQ(Run({"--version"}), 0);
     EXPECT_EQ(Out.str().find("device:"), std::string::npos);
     EXPECT_NE(Err.str().find("no device text: No answer"), std::string::npos);
+
+    // Nor with a malformed link setting, which opens nothing.
+    VD::Reset();
+    Out.str("");
+    Err.str("");
+    setenv("VELMOR_LINK", "serial:", 1);
+    EXPECT_EQ(Run({"--version"}), 0);
+    unsetenv("VELMOR_LINK");
+    EXPECT_EQ(Out.str().rfind("velmorctl ", 0), 0u);
+    EXPECT_NE(Err.str().find("no device text: Link setting in $VELMOR_LINK: "), std::string::npos) << Err.str();
+    EXPECT_TRUE(VD::Log().empty());
 }
 
 TEST_F(Ctl, RefusalExitsTwoWithTheLibraryTextAndStillCloses)
@@ -507,6 +518,7 @@ TEST_F(Ctl, ASignalEndsAWatchWithTheStopTheFinalStateAndItsNumber)
     SignalWhen = [] { return VD::CallsOf("VLM_GetStat").size() >= 3 ? SIGTERM : 0; };
     VD::SetRead("VLM_GetNc", 1234);
     EXPECT_EQ(Run({"watch"}), 128 + SIGTERM);
+    EXPECT_EQ(Err.str(), "velmorctl: interrupted (SIGTERM); stop sent (VLM_StartD(0))\n");
     const Strings Log = VD::Log();
     EXPECT_EQ(Strings(Log.end() - 7, Log.end()), Join(Join({"VLM_StartD(0)"}, Polls(2)),
                                                      {"VLM_GetNc()", "VLM_CloseDevice()"}));

@@ -285,6 +285,7 @@ TEST_F(Program, AStopRequestWhileTheOutputIsBlockedLosesNoLine)
     // The header, the samples, the state after the stop, the summary.
     EXPECT_EQ(std::count(Text.begin(), Text.end(), '\n'), Samples + 3);
     EXPECT_NE(Text.find("\nstate: Stopped (0), coordinate: 0\nsamples: "), std::string::npos);
+    EXPECT_EQ(R.Err, "velmorctl: interrupted (SIGTERM); stop sent (VLM_StartD(0))\n");
 }
 
 TEST_F(Program, AFailedOpenExitsThreeWithTheLibrarysText)
@@ -382,6 +383,36 @@ protected:
         return S;
     }
 
+    // The status block read by mbpoll, a Modbus tool nobody here wrote:
+    // false when there is no mbpoll or it did not read.
+    bool MbpollStatus(Status& S)
+    {
+        if (access("/usr/bin/mbpoll", X_OK) != 0)
+            return false;
+        const std::string Cmd = "/usr/bin/mbpoll -m rtu -a 1 -b 115200 -P none -t 3 -0 -r 0 -c 9 -1 -q -o 1 " +
+                                (Dir / "line").string() + " 2>&1";
+        FILE* P = popen(Cmd.c_str(), "r");
+        if (!P)
+            return false;
+        int Reg[9];
+        int Got = 0;
+        char Line[256];
+        while (std::fgets(Line, sizeof Line, P)) {
+            int I = -1, V = 0;
+            if (std::sscanf(Line, "[%d]: %d", &I, &V) == 2 && I >= 0 && I < 9) {
+                Reg[I] = V & 0xFFFF;
+                ++Got;
+            }
+        }
+        pclose(P);
+        if (Got != 9)
+            return false;
+        S.State = Reg[0];
+        S.Coordinate = static_cast<int32_t>(static_cast<uint32_t>(Reg[1]) << 16 | static_cast<uint32_t>(Reg[2]));
+        S.Speed = static_cast<int32_t>(static_cast<uint32_t>(Reg[5]) << 16 | static_cast<uint32_t>(Reg[6]));
+        return true;
+    }
+
     static int JsonInt(const std::string& Text, const std::string& Key)
     {
         const size_t At = Text.find("\"" + Key + "\":");
@@ -436,6 +467,14 @@ TEST_F(OnTheLine, AHangUpDuringAWaitLeavesTheControllerStopped)
     const Status Later = ReadStatus();
     EXPECT_EQ(Later.Coordinate, First.Coordinate);
     EXPECT_EQ(Later.Speed, 0);
+
+    // The same seen by mbpoll on the line.
+    Status Seen;
+    if (!MbpollStatus(Seen))
+        GTEST_SKIP() << "no mbpoll (Debian package mbpoll) to look at the line with";
+    EXPECT_LE(Seen.State, 2);
+    EXPECT_EQ(Seen.Coordinate, First.Coordinate);
+    EXPECT_EQ(Seen.Speed, 0);
 }
 
 TEST_F(OnTheLine, AWatchIntoAClosedPipeEndsWithinAnIntervalAndFreesThePort)
