@@ -451,6 +451,21 @@ TEST(CtlSystem, ASleepBegunAfterCtrlCEndsAtOnce)
     EXPECT_LT(Ctx.Now() - Start, 10000 * Ms);
 }
 
+TEST(CtlSystem, ASecondStopSignalEndsTheProgramAtOnce)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            VelmorCtl::InstallSignalHandlers();
+            raise(SIGTERM);
+            if (VelmorCtl::SignalReceived() != SIGTERM)
+                _exit(1);
+            raise(SIGHUP);
+            _exit(2);
+        },
+        ::testing::ExitedWithCode(128 + SIGHUP), "");
+}
+
 TEST_F(Ctl, WatchKeepsItsIntervalWhenReadsAreSlow)
 {
     // 20 ms per call: a sample takes 80 ms and the next one is still due on

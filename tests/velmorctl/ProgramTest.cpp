@@ -477,6 +477,18 @@ TEST_F(OnTheLine, AHangUpDuringAWaitLeavesTheControllerStopped)
     EXPECT_EQ(Seen.Speed, 0);
 }
 
+TEST_F(OnTheLine, ATimeoutStopsTheMotorAndExitsFiveOnlyAtRest)
+{
+    StartSim();
+    const Result R = RunCtl({"goto", "15000", "--wait", "--timeout", "0.3", "--json"});
+    EXPECT_EQ(R.Code, 5) << R.Err;
+    EXPECT_NE(R.Out.find("\"reason\":\"timeout\""), std::string::npos) << R.Out;
+    const Status Now = ReadStatus();
+    EXPECT_EQ(Now.Speed, 0);
+    EXPECT_EQ(Now.Coordinate, JsonInt(R.Out, "coordinate"));
+    EXPECT_GT(Now.Coordinate, 0);
+}
+
 TEST_F(OnTheLine, AWatchIntoAClosedPipeEndsWithinAnIntervalAndFreesThePort)
 {
     StartSim();
