@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cinttypes>
 #include <csignal>
-#include <cstring>
 #include <memory>
 #include <ostream>
 
@@ -81,7 +80,7 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
         } else {
             File.Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
             if (File.Fd < 0)
-                throw UsageError{"cannot write the CSV file '" + Path + "': " + std::strerror(errno)};
+                throw OutputFailed{"the CSV file '" + Path + "'", errno};
             File.Buf = std::make_unique<FdStreamBuf>(File.Fd);
             File.Stream = std::make_unique<std::ostream>(File.Buf.get());
             Csv = File.Stream.get();

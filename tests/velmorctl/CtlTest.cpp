@@ -528,6 +528,13 @@ TEST_F(Ctl, WatchShowsEachLostSampleAsARowAndReopensWithoutSendingAnything)
     EXPECT_EQ(Csv.rfind(",,,,,,Encoder fault\n"), Csv.size() - 20);
 }
 
+TEST_F(Ctl, AWatchWhoseCsvFileCannotBeCreatedExitsSevenAndLeavesTheDevice)
+{
+    EXPECT_EQ(Run({"watch", "--count", "2", "--csv", "/nonexistent/run.csv"}), 7);
+    EXPECT_EQ(Err.str(), "velmorctl: cannot write the CSV file '/nonexistent/run.csv': No such file or directory\n");
+    EXPECT_EQ(VD::Log(), Session({}));
+}
+
 TEST_F(Ctl, ASignalEndsAWatchWithTheStopTheFinalStateAndItsNumber)
 {
     SignalWhen = [] { return VD::CallsOf("VLM_GetStat").size() >= 3 ? SIGTERM : 0; };
