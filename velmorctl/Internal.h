@@ -26,6 +26,16 @@ struct OpenFailed {
     std::string Text;
 };
 
+// A write to standard output or the CSV file failed: Run says where and why
+// (Errno, 0 when not known) and exits 7.
+struct OutputFailed {
+    std::string Where;
+    int Errno;
+};
+
+// Flushes Out and throws OutputFailed when it or an earlier write failed.
+void CheckOutput(Context& Ctx);
+
 // One command's options. A value option takes the next argument or the text
 // after "="; "--" ends the options, and an argument that starts with "-" and
 // a digit is a (negative) number, not an option.
@@ -55,10 +65,12 @@ int64_t ParsePositive(const std::string& Option, const std::string& Text, int64_
 int64_t ParseSeconds(const std::string& Option, const std::string& Text);
 
 // The device for one command: opened on construction (OpenFailed with the
-// library's text when it does not open), closed on destruction.
+// library's text when it does not open), closed on destruction. With
+// --lock-wait, an open that fails because the port is busy (the library's
+// text says "busy") is tried again every 100 ms until the time is up.
 class Session {
 public:
-    Session();
+    explicit Session(Context& Ctx);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -66,6 +78,14 @@ public:
 
 // The library's text after a failed call, in UTF-8.
 std::string LastErrorText();
+
+// A wall-clock time as ISO 8601 UTC with milliseconds:
+// "2026-12-10T00:15:02.125Z".
+std::string UtcTime(int64_t NanosecondsSince1970);
+int64_t WallNow(const Context& Ctx);
+
+// "SIGINT", "SIGTERM", "SIGHUP", else "signal N".
+std::string SignalName(int N);
 
 // A text as a JSON string, quotes included.
 std::string JsonString(const std::string& Text);
@@ -85,6 +105,7 @@ int MoveBy(const std::vector<std::string>& Args, Context& Ctx);
 int Zero(const std::vector<std::string>& Args, Context& Ctx);
 int ResetCoordinate(const std::vector<std::string>& Args, Context& Ctx);
 int Home(const std::vector<std::string>& Args, Context& Ctx);
+int Wait(const std::vector<std::string>& Args, Context& Ctx);
 int Set(const std::vector<std::string>& Args, Context& Ctx);
 int ApplySettings(const std::vector<std::string>& Args, Context& Ctx);
 int Store(const std::vector<std::string>& Args, Context& Ctx);

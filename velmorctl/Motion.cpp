@@ -1,4 +1,4 @@
-// The motion commands and their --wait.
+// The motion commands, their --wait, and wait.
 #include <cmath>
 #include <ostream>
 
@@ -15,23 +15,41 @@ constexpr int64_t PollInterval = 100 * Millisecond;
 
 struct WaitOptions {
     bool Wait = false;
+    bool Json = false;
     int64_t Timeout = 0; // 0: none
 };
 
-// Parses "--wait [--timeout S]" around Count positionals.
-WaitOptions ParseMotion(const std::vector<std::string>& Args, size_t Count, std::vector<std::string>& Positional)
+// What a motion is for, which decides how its rest is judged.
+enum class Goal {
+    Rest,   // stop, halt, reset-coordinate: any rest is the end asked for
+    Free,   // run, wait: a limit switch is a failure, any other rest is not
+    Target, // goto, zero, wait --target: the rest must be on the target
+    Done,   // move-by: the controller must say "Operation done"
+    Home,   // home: as Done, and the home coordinate is read
+};
+
+WaitOptions WaitFlags(const ParsedArgs& P, bool Always)
 {
-    const ParsedArgs P = ParseArgs(Args, {{"--wait", false}, {"--timeout", true}});
-    ExpectPositionals(P, Count, Count);
     WaitOptions W;
-    W.Wait = P.Has("--wait");
+    W.Wait = Always || P.Has("--wait");
+    W.Json = P.Has("--json");
     if (P.Has("--timeout")) {
         if (!W.Wait)
             throw UsageError{"--timeout goes with --wait"};
         W.Timeout = ParseSeconds("--timeout", P.Value("--timeout"));
     }
-    Positional = P.Positional;
+    if (W.Json && !W.Wait)
+        throw UsageError{"--json goes with --wait"};
     return W;
+}
+
+// Parses "--wait [--timeout S] [--json]" around Count positionals.
+WaitOptions ParseMotion(const std::vector<std::string>& Args, size_t Count, std::vector<std::string>& Positional)
+{
+    const ParsedArgs P = ParseArgs(Args, {{"--wait", false}, {"--timeout", true}, {"--json", false}});
+    ExpectPositionals(P, Count, Count);
+    Positional = P.Positional;
+    return WaitFlags(P, false);
 }
 
 int32_t Direction(const std::string& Word)
@@ -57,62 +75,182 @@ int32_t Coordinate(const std::string& Text)
 
 // States 0 "Stopped", 1 "Operation done" and 2 "Limit reached" are the ends
 // of a motion; any other code, unknown ones included, is still under way.
-bool Moving(int32_t State) { return State < 0 || State > 2; }
+// A tripped limit switch shows 2 while the motor still ramps down, so rest
+// also needs a speed of 0.
+bool AtRest(int32_t State, int32_t Speed) { return State >= 0 && State <= 2 && Speed == 0; }
 
-// After Ctrl-C or a timeout: the stop of the panel's stop button.
-int StopAndFail(Context& Ctx, const char* Why, int Code)
-{
-    try {
-        Commands::StartD(0);
-    } catch (const EHardwareException& E) {
-        Ctx.Err << "velmorctl: " << Why << "; the stop (VLM_StartD(0)) failed: " << E.Message() << '\n';
-        return ExitFailed;
-    }
-    Ctx.Err << "velmorctl: " << Why << "; stop sent (VLM_StartD(0))\n";
-    return Code;
-}
+struct Waiter {
+    Context& Ctx;
+    const WaitOptions& W;
+    Goal G;
+    int32_t Target;
+    int64_t Start;
 
-int WaitForEnd(Context& Ctx, const WaitOptions& W, bool Homing)
-{
-    const int64_t Start = Ctx.Now();
-    int64_t Next = Start;
-    int32_t State = 0;
-    for (;;) {
-        Next += PollInterval;
-        while (!Ctx.Interrupted() && Ctx.Now() < Next)
-            Ctx.SleepUntil(Next);
-        if (Ctx.Interrupted())
-            return StopAndFail(Ctx, "interrupted", ExitInterrupted);
-        State = Commands::GetStat();
-        if (!Moving(State))
-            break;
-        const int64_t Now = Ctx.Now();
-        if (W.Timeout > 0 && Now - Start >= W.Timeout) {
-            const std::string Why = "still moving (" + std::string(Commands::StateText(State)) + ") after " +
-                                    std::to_string(W.Timeout / Millisecond) + " ms";
-            return StopAndFail(Ctx, Why.c_str(), ExitFailed);
+    bool StopSent = false;
+    int Code = ExitOk;
+    std::string Reason = {};
+
+    // Sends the stop of the panel's stop button. False when it failed: the
+    // failure is said and the code set.
+    bool SendStop(const std::string& Why, int IfSent)
+    {
+        try {
+            Commands::StartD(0);
+        } catch (const EHardwareException& E) {
+            Ctx.Err << "velmorctl: " << Why << "; the stop (VLM_StartD(0)) failed: " << E.Message()
+                    << "; the motor may still be moving\n";
+            Code = ExitLinkLost;
+            Reason = "link lost";
+            return false;
         }
-        if (Next + PollInterval < Now)
-            Next = Now; // a slow read: poll again one interval from now
+        Ctx.Err << "velmorctl: " << Why << "; stop sent (VLM_StartD(0))\n";
+        StopSent = true;
+        Code = IfSent;
+        return true;
     }
-    Line(Ctx.Out, "state: %s (%d)", Commands::StateText(State), State);
-    Line(Ctx.Out, "coordinate: %d", Commands::GetNc());
-    if (Homing && State == 1)
-        Line(Ctx.Out, "home coordinate: %d", Commands::GetNb());
-    if (State == 2) {
-        Ctx.Err << "velmorctl: " << Commands::StateText(State) << '\n';
-        return ExitFailed;
+
+    // A read failed while waiting: the motor's motion can no longer be
+    // seen. One stop is tried when none was sent yet.
+    int LinkLost(const std::string& Text)
+    {
+        if (StopSent) {
+            Ctx.Err << "velmorctl: the link was lost while the motor came to rest: " << Text
+                    << "; the stop was sent, the motor may still be moving\n";
+        } else {
+            bool Sent = false;
+            try {
+                Commands::StartD(0);
+                Sent = true;
+            } catch (const EHardwareException&) {
+            }
+            if (Sent)
+                Ctx.Err << "velmorctl: the link failed during the wait: " << Text
+                        << "; stop sent (VLM_StartD(0)), the motor may still be moving until it has ramped down\n";
+            else
+                Ctx.Err << "velmorctl: the link was lost during the wait: " << Text
+                        << "; the motor may still be moving and no stop could be sent\n";
+        }
+        if (W.Json)
+            Line(Ctx.Out,
+                 "{\"state\":null,\"state_code\":null,\"coordinate\":null,\"target\":%s,\"on_target\":null,"
+                 "\"elapsed_s\":%.3f,\"reason\":\"link lost\"}",
+                 G == Goal::Target ? std::to_string(Target).c_str() : "null",
+                 static_cast<double>(Ctx.Now() - Start) / Second);
+        return ExitLinkLost;
     }
-    return ExitOk;
-}
+
+    int Run()
+    {
+        int64_t Next = Ctx.Now();
+        int32_t State = 0;
+        bool Polled = false;
+        int Calm = 0;
+        for (;;) {
+            Next += PollInterval;
+            while (!Ctx.Signal() && Ctx.Now() < Next)
+                Ctx.SleepUntil(Next);
+            if (!StopSent) {
+                if (const int N = Ctx.Signal()) {
+                    Reason = "signal";
+                    if (!SendStop("interrupted (" + SignalName(N) + ")", ExitSignal + N))
+                        return ExitLinkLost;
+                } else if (W.Timeout > 0 && Ctx.Now() - Start >= W.Timeout) {
+                    Reason = "timeout";
+                    const std::string How = Polled ? " (" + std::string(Commands::StateText(State)) + ")" : "";
+                    if (!SendStop("still moving" + How + " after " + std::to_string(W.Timeout / Millisecond) +
+                                      " ms",
+                                  ExitTimeout))
+                        return ExitLinkLost;
+                }
+            }
+            int32_t Speed = 0;
+            try {
+                State = Commands::GetStat();
+                Speed = Commands::GetVc();
+                Polled = true;
+            } catch (const EHardwareException& E) {
+                return LinkLost(E.Message());
+            }
+            // At rest in two reads one poll apart: a single read of rest may
+            // fall between a stop and the next command of a sequence.
+            Calm = AtRest(State, Speed) ? Calm + 1 : 0;
+            if (Calm == 2)
+                break;
+            const int64_t Now = Ctx.Now();
+            if (Next + PollInterval < Now)
+                Next = Now; // a slow read: poll again one interval from now
+        }
+        int32_t Nc = 0, Nb = 0;
+        try {
+            Nc = Commands::GetNc();
+            if (G == Goal::Home && State == 1)
+                Nb = Commands::GetNb();
+        } catch (const EHardwareException& E) {
+            return LinkLost(E.Message());
+        }
+        const double Elapsed = static_cast<double>(Ctx.Now() - Start) / Second;
+        const bool OnTarget = G == Goal::Target && Nc == Target;
+
+        if (!StopSent) {
+            const bool Limit = State == 2;
+            switch (G) {
+            case Goal::Rest:
+                Reason = "done";
+                break;
+            case Goal::Free:
+                Reason = Limit ? "limit" : State == 0 ? "stopped" : "done";
+                break;
+            case Goal::Target:
+                // A limit switch ends the motion even when its ramp happens
+                // to stop on the target.
+                Reason = Limit ? "limit" : OnTarget ? "done" : "short of target";
+                break;
+            case Goal::Done:
+            case Goal::Home:
+                Reason = State == 1 ? "done" : Limit ? "limit" : "short of target";
+                break;
+            }
+            Code = Reason == "limit" ? ExitLimit : Reason == "short of target" ? ExitRefused : ExitOk;
+        }
+
+        const char* Text = Commands::StateText(State);
+        if (W.Json) {
+            std::string Extra;
+            if (G == Goal::Home && State == 1)
+                Extra = ",\"home_coordinate\":" + std::to_string(Nb);
+            Line(Ctx.Out,
+                 "{\"state\":%s,\"state_code\":%d,\"coordinate\":%d,\"target\":%s,\"on_target\":%s,"
+                 "\"elapsed_s\":%.3f,\"reason\":%s%s}",
+                 JsonString(Text).c_str(), State, Nc, G == Goal::Target ? std::to_string(Target).c_str() : "null",
+                 G == Goal::Target ? (OnTarget ? "true" : "false") : "null", Elapsed, JsonString(Reason).c_str(),
+                 Extra.c_str());
+        } else {
+            Line(Ctx.Out, "state: %s (%d)", Text, State);
+            Line(Ctx.Out, "coordinate: %d", Nc);
+            if (G == Goal::Target)
+                Line(Ctx.Out, "target: %d (%s)", Target, OnTarget ? "reached" : "not reached");
+            if (G == Goal::Home && State == 1)
+                Line(Ctx.Out, "home coordinate: %d", Nb);
+        }
+        if (Reason == "limit")
+            Ctx.Err << "velmorctl: " << Text << ": a limit switch stopped the motion at " << Nc << '\n';
+        else if (Reason == "short of target")
+            Ctx.Err << "velmorctl: the motor came to rest at " << Nc << " (" << Text << ") short of its target\n";
+        return Code;
+    }
+};
 
 // Opens the device, sends the command, waits if asked, closes the device.
 template <typename Send>
-int Motion(Context& Ctx, const WaitOptions& W, Send Command, bool Homing = false)
+int Motion(Context& Ctx, const WaitOptions& W, Goal G, int32_t Target, Send Command)
 {
-    Session Device;
+    Session Device(Ctx);
+    const int64_t Start = Ctx.Now();
     Command();
-    return W.Wait ? WaitForEnd(Ctx, W, Homing) : ExitOk;
+    if (!W.Wait)
+        return ExitOk;
+    Waiter Wt{Ctx, W, G, Target, Start};
+    return Wt.Run();
 }
 
 } // namespace
@@ -122,21 +260,21 @@ int Run(const std::vector<std::string>& Args, Context& Ctx)
     std::vector<std::string> P;
     const WaitOptions W = ParseMotion(Args, 1, P);
     const int32_t Dir = Direction(P[0]);
-    return Motion(Ctx, W, [&] { Commands::StartD(Dir); });
+    return Motion(Ctx, W, Goal::Free, 0, [&] { Commands::StartD(Dir); });
 }
 
 int Stop(const std::vector<std::string>& Args, Context& Ctx)
 {
     std::vector<std::string> P;
     const WaitOptions W = ParseMotion(Args, 0, P);
-    return Motion(Ctx, W, [] { Commands::StartD(0); });
+    return Motion(Ctx, W, Goal::Rest, 0, [] { Commands::StartD(0); });
 }
 
 int Halt(const std::vector<std::string>& Args, Context& Ctx)
 {
     std::vector<std::string> P;
     const WaitOptions W = ParseMotion(Args, 0, P);
-    return Motion(Ctx, W, [] { Commands::Stop(); });
+    return Motion(Ctx, W, Goal::Rest, 0, [] { Commands::Stop(); });
 }
 
 int Goto(const std::vector<std::string>& Args, Context& Ctx)
@@ -144,7 +282,7 @@ int Goto(const std::vector<std::string>& Args, Context& Ctx)
     std::vector<std::string> P;
     const WaitOptions W = ParseMotion(Args, 1, P);
     const int32_t N = Coordinate(P[0]);
-    return Motion(Ctx, W, [&] { Commands::StartN(N); });
+    return Motion(Ctx, W, Goal::Target, N, [&] { Commands::StartN(N); });
 }
 
 int MoveBy(const std::vector<std::string>& Args, Context& Ctx)
@@ -152,21 +290,21 @@ int MoveBy(const std::vector<std::string>& Args, Context& Ctx)
     std::vector<std::string> P;
     const WaitOptions W = ParseMotion(Args, 1, P);
     const int32_t N = Coordinate(P[0]);
-    return Motion(Ctx, W, [&] { Commands::StartdN(N); });
+    return Motion(Ctx, W, Goal::Done, 0, [&] { Commands::StartdN(N); });
 }
 
 int Zero(const std::vector<std::string>& Args, Context& Ctx)
 {
     std::vector<std::string> P;
     const WaitOptions W = ParseMotion(Args, 0, P);
-    return Motion(Ctx, W, [] { Commands::StartN(0); });
+    return Motion(Ctx, W, Goal::Target, 0, [] { Commands::StartN(0); });
 }
 
 int ResetCoordinate(const std::vector<std::string>& Args, Context& Ctx)
 {
     std::vector<std::string> P;
     const WaitOptions W = ParseMotion(Args, 0, P);
-    return Motion(Ctx, W, [] { Commands::SetNc(0); });
+    return Motion(Ctx, W, Goal::Rest, 0, [] { Commands::SetNc(0); });
 }
 
 int Home(const std::vector<std::string>& Args, Context& Ctx)
@@ -174,7 +312,17 @@ int Home(const std::vector<std::string>& Args, Context& Ctx)
     std::vector<std::string> P;
     const WaitOptions W = ParseMotion(Args, 1, P);
     const int32_t Dir = Direction(P[0]);
-    return Motion(Ctx, W, [&] { Commands::Home(Dir); }, true);
+    return Motion(Ctx, W, Goal::Home, 0, [&] { Commands::Home(Dir); });
+}
+
+int Wait(const std::vector<std::string>& Args, Context& Ctx)
+{
+    const ParsedArgs P = ParseArgs(Args, {{"--target", true}, {"--timeout", true}, {"--json", false}});
+    ExpectPositionals(P, 0, 0);
+    const WaitOptions W = WaitFlags(P, true);
+    const bool HasTarget = P.Has("--target");
+    const int32_t Target = HasTarget ? Coordinate(P.Value("--target")) : 0;
+    return Motion(Ctx, W, HasTarget ? Goal::Target : Goal::Free, Target, [] {});
 }
 
 } // namespace Detail

@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "device/Commands.h"
+#include "link/LinkConfig.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 #include "settings/PanelSettings.h"
@@ -128,7 +129,7 @@ int Set(const std::vector<std::string>& Args, Context& Ctx)
                              "' is not a control word (mode 0..7, +16 inputs active high, +32 debouncing)"};
     }
 
-    Session Device;
+    Session Device(Ctx);
     Sender S{Ctx.Out};
     if (Has("step"))
         S.Mode(D.Step, D.Decay);
@@ -147,7 +148,7 @@ int Set(const std::vector<std::string>& Args, Context& Ctx)
 
 int ApplySettings(const std::vector<std::string>& Args, Context& Ctx)
 {
-    const ParsedArgs P = ParseArgs(Args, {});
+    const ParsedArgs P = ParseArgs(Args, {{"--strict", false}});
     ExpectPositionals(P, 0, 1);
     const std::string Path =
         P.Positional.empty() ? PanelSettingsFileBeside(Ctx.ExePath) : P.Positional[0];
@@ -159,13 +160,39 @@ int ApplySettings(const std::vector<std::string>& Args, Context& Ctx)
     PanelSettings::Values V{};
     try {
         const TIniFile Ini(Path);
-        V = PanelSettings::Read(Ini, PanelSettings::Defaults());
+        // The panel reads any file, taking defaults for what it lacks; a
+        // file with none of its keys is the wrong file, not a bare one, and
+        // sending the defaults from it would overwrite the drive's settings.
+        const PanelSettings::Values Defaults = PanelSettings::Defaults();
+        int Known = 0;
+        std::string Malformed;
+        for (int E = 0; E < PanelSettings::EntryCount; ++E) {
+            const PanelSettings::EntryInfo& I = PanelSettings::Info(static_cast<PanelSettings::Entry>(E));
+            if (!Ini.ValueExists(I.Section, I.Key))
+                continue;
+            ++Known;
+            const std::string Text = Ini.ReadString(I.Section, I.Key, "");
+            int32_t Value = 0;
+            if (!TIniFile::ParseInteger(Text, Value)) {
+                Ctx.Err << "velmorctl: " << Path << ": [" << I.Section << "] " << I.Key << "=" << Link::Printable(Text)
+                        << " is not a whole number; the panel uses the default " << Defaults[E] << '\n';
+                Malformed += Malformed.empty() ? "" : ", ";
+                Malformed += std::string("[") + I.Section + "] " + I.Key;
+            }
+        }
+        if (Known == 0)
+            throw UsageError{"'" + Path +
+                             "' holds none of the panel's settings (no [Section] with one of its keys); "
+                             "nothing sent"};
+        if (!Malformed.empty() && P.Has("--strict"))
+            throw UsageError{"--strict: '" + Path + "' has malformed values (" + Malformed + "); nothing sent"};
+        V = PanelSettings::Read(Ini, Defaults);
     } catch (const Exception& E) {
         throw UsageError{"cannot read '" + Path + "': " + E.Message()};
     }
     const DeviceParameters D = PanelSettings::ConnectionParameters(V);
 
-    Session Device;
+    Session Device(Ctx);
     Ctx.Out << "file: " << Path << '\n';
     Sender S{Ctx.Out};
     S.Mode(D.Step, D.Decay);

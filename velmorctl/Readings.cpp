@@ -20,7 +20,7 @@ namespace Detail {
 int Info(const std::vector<std::string>& Args, Context& Ctx)
 {
     ExpectPositionals(ParseArgs(Args, {}), 0, 0);
-    Session Device;
+    Session Device(Ctx);
     char* Text = nullptr;
     if (!VLM_GetInfo(&Text))
         Commands::RaiseHardwareError();
@@ -32,7 +32,7 @@ int Status(const std::vector<std::string>& Args, Context& Ctx)
 {
     const ParsedArgs P = ParseArgs(Args, {{"--json", false}});
     ExpectPositionals(P, 0, 0);
-    Session Device;
+    Session Device(Ctx);
     const int32_t State = Commands::GetStat();
     const int32_t Nc = Commands::GetNc();
     const int32_t Vc = Commands::GetVc();
@@ -59,10 +59,10 @@ int Status(const std::vector<std::string>& Args, Context& Ctx)
     return ExitOk;
 }
 
-int Store(const std::vector<std::string>& Args, Context&)
+int Store(const std::vector<std::string>& Args, Context& Ctx)
 {
     ExpectPositionals(ParseArgs(Args, {}), 0, 0);
-    Session Device;
+    Session Device(Ctx);
     Commands::SavePar();
     return ExitOk;
 }
