@@ -137,6 +137,8 @@ void TMainForm::SetupWindow()
     StatusBar->addWidget(FStatusPanels[0]);
     StatusBar->addWidget(FStatusPanels[1], 1);
 
+    SetupLinkMenu();
+
     new TInputRules(this, PageControl->tabBar(), PageControl, sbVw, {cbSM, cbFM, cbCntrl});
 
     Timer = new QTimer(this);
