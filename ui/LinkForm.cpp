@@ -200,7 +200,7 @@ void TLinkForm::Show(const Link::LinkConfig& C)
                                                               : KindVirtual;
     cbKind->setCurrentIndex(Kind);
     if (C.Type == Link::LinkConfig::Kind::Serial) {
-        const int Found = cbPort->findText(QString::fromStdString(C.Path));
+        const int Found = cbPort->findData(QString::fromStdString(C.Path), Qt::EditRole);
         if (Found >= 0)
             cbPort->setCurrentIndex(Found);
         else

@@ -113,6 +113,7 @@ TEST_F(LinkForm, ListsThePortsOfTheFolderAndWritesTheLineItShows)
     // gateway with a deadline are written as shown too.
     TLinkForm Again(Places);
     EXPECT_EQ(Again.cbKind->currentIndex(), 1);
+    EXPECT_EQ(Again.cbPort->currentIndex(), 0);
     EXPECT_EQ(Again.cbPort->currentText().toStdString(), Ftdi);
     EXPECT_EQ(Again.cbBaud->currentText(), QStringLiteral("9600"));
     EXPECT_EQ(Again.seAddress->value(), 12);
