@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QIcon>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,9 +50,10 @@ private:
 // Reads link.conf for LinkSettingFrom: errno values as it expects.
 int ReadFile(const std::string& Path, std::string& Text)
 {
+    errno = 0;
     std::ifstream In(Path, std::ios::binary);
     if (!In)
-        return errno ? errno : ENOENT;
+        return errno ? errno : EIO;
     std::ostringstream All;
     All << In.rdbuf();
     Text = All.str();
@@ -88,6 +90,9 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setModal(true);
+    // The panel's font: a window does not take it from its parent by itself.
+    if (Parent)
+        setFont(Parent->font());
 
     cbKind = new QComboBox(this);
     cbKind->setObjectName(QStringLiteral("cbKind"));
@@ -150,6 +155,9 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
     Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     Buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
     Buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
+    // Plain buttons, as in the panel's other windows.
+    for (QAbstractButton* B : Buttons->buttons())
+        B->setIcon(QIcon());
 
     auto* All = new QVBoxLayout(this);
     All->addLayout(FForm);
@@ -232,7 +240,7 @@ std::string TLinkForm::ShownLine(std::string& Error) const
     const int Kind = cbKind->currentIndex();
     if (Kind == KindSerial) {
         C.Type = Link::LinkConfig::Kind::Serial;
-        C.Path = cbPort->currentText().toStdString();
+        C.Path = cbPort->currentText().trimmed().toStdString();
         if (C.Path.empty()) {
             Error = "Укажите порт.";
             return {};
