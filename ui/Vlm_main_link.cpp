@@ -2,6 +2,7 @@
 // its dialog, and the link panel's tooltip that names the link.
 #include "ui/Vlm_main.h"
 
+#include <QEvent>
 #include <QLabel>
 
 #include <cstdlib>
@@ -13,12 +14,35 @@
 #include "ui/DeviceLibrary.h"
 #include "ui/LinkForm.h"
 
+namespace {
+
+// While the link is down the tooltip names what the next connection will
+// read, read again when it is about to show.
+class TLinkTipRefresh : public QObject {
+public:
+    TLinkTipRefresh(TMainForm* Form) : QObject(Form), FForm(Form) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::ToolTip && !FForm->FConnected)
+            FForm->ShowLinkTip();
+        return false;
+    }
+
+private:
+    TMainForm* FForm;
+};
+
+} // namespace
+
 void TMainForm::SetupLinkMenu()
 {
     // Only our library reads the link setting; a library dropped in its
     // place has a link of its own, which the dialog would not change.
     mnLinkSetup->setEnabled(DeviceLibrary::IsOurs());
     Bind(mnLinkSetup, &QAction::triggered, this, &TMainForm::mnLinkSetupClick);
+    FStatusPanels[0]->installEventFilter(new TLinkTipRefresh(this));
     ShowLinkTip();
 }
 

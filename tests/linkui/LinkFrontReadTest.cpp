@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -216,6 +217,17 @@ TEST_F(FrontRead, TheDialogPutsThePanelOnTheLineWithoutARestart)
     }
     EXPECT_EQ(W->StatusText(0), Want);
     EXPECT_TRUE(TestSupport::Boxes().empty());
+
+    // Link down: the tooltip names what the next connection reads, a file
+    // changed behind the panel's back included.
+    W->mnDisconnectClick(W->mnDisconnect);
+    {
+        std::ofstream(File) << "tcp:127.0.0.1:4001?address=9\n";
+    }
+    QHelpEvent Hover(QEvent::ToolTip, QPoint(5, 5), LinkPanel->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(const_cast<QLabel*>(LinkPanel), &Hover);
+    EXPECT_EQ(LinkPanel->toolTip().toStdString(),
+              "Link: gateway 127.0.0.1:4001 (RTU over TCP), address 9 (" + File.string() + ")");
     W->close();
 }
 
