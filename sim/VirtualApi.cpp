@@ -1,25 +1,51 @@
-// The device library's C functions: a thin front over one backend, chosen at
-// the first VLM_OpenDevice from the link setting (link/LinkConfig.h) and kept
-// for the life of the process, so a changed setting takes a restart:
-// - none, or "virtual": the in-process virtual controller (sim/Controller.h);
-// - "serial:..." or "tcp:...": the RTU client on the line (link/RtuClient.h).
+// The device library's C functions: a thin front over one backend, chosen
+// from the link setting (link/LinkConfig.h) at each VLM_OpenDevice made while
+// no link is up, so a changed link.conf or $VELMOR_LINK takes effect at the
+// next connection:
+// - none, or "virtual": the in-process virtual controller (sim/Controller.h),
+//   one for the life of the process: leaving it for a line and coming back
+//   finds it as it was, like a controller that stayed powered;
+// - "serial:..." or "tcp:...": the RTU client on the line (link/RtuClient.h),
+//   made anew for each such open.
 // Each function hands over to the backend's member of the same name. Before
 // the first open there is no backend: a close is harmless and every other
 // call fails as on a closed device. A malformed setting leaves no backend:
-// every open fails with the text that says what is wrong and where.
+// every open fails with the text that says what is wrong and where, until
+// the setting is mended.
+//
+// One mutex serialises every call, so two threads may call the library: each
+// call runs whole, and the calls keep the order in which they took the lock.
 #include "device/velmor.h"
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "link/LinkConfig.h"
 #include "link/RtuClient.h"
 #include "sim/Controller.h"
+#include "sim/LibraryMark.h"
 
 namespace {
 
+// The mark that tells a program this library reads the link setting
+// (sim/LibraryMark.h): an ELF note, kept by the linker for its "used".
+struct Note {
+    uint32_t NameSize;
+    uint32_t DescSize;
+    uint32_t Type;
+    char Name[sizeof LibraryMark::NoteName + (4 - sizeof LibraryMark::NoteName % 4) % 4];
+    uint32_t Version;
+};
+__attribute__((section(".note.velmor.link"), used, aligned(4))) const Note Mark = {
+    sizeof LibraryMark::NoteName, sizeof(uint32_t), LibraryMark::NoteType, "Velmor", LibraryMark::FormatVersion};
+
+enum class Backend { None, Virtual, Rtu };
+
 struct Front {
-    bool Chosen = false;
+    std::mutex Lock;
+    Backend Active = Backend::None;
     std::unique_ptr<Sim::VirtualController> Virtual;
     std::unique_ptr<Link::RtuClient> Rtu;
     std::string SettingError; // the malformed setting's text
@@ -32,32 +58,52 @@ Front& The()
     return Instance;
 }
 
-void Choose()
+bool LinkUp(const Front& F)
 {
-    Front& F = The();
-    if (F.Chosen)
-        return;
-    F.Chosen = true;
-    const Link::LinkSetting S = Link::ReadLinkSetting();
-    if (!S.Ok)
-        F.SettingError = S.Error;
-    else if (S.Config.Type == Link::LinkConfig::Kind::Virtual)
-        F.Virtual = std::make_unique<Sim::VirtualController>();
-    else
-        F.Rtu = std::make_unique<Link::RtuClient>(S.Config);
+    return (F.Active == Backend::Virtual && F.Virtual->IsOpen()) || (F.Active == Backend::Rtu && F.Rtu->IsOpen());
 }
 
-// Runs Op on the backend; without one, the call fails with Text.
-template <class Op>
-VLM_BOOL Forward(Op Do, const std::string& Text = Sim::VirtualController::NotOpenText)
+// Reads the setting and takes the backend it names, unless a link is up.
+void Choose(Front& F)
 {
-    Front& F = The();
-    if (F.Virtual)
+    if (LinkUp(F))
+        return;
+    const Link::LinkSetting S = Link::ReadLinkSetting();
+    F.Rtu.reset();
+    F.SettingError.clear();
+    if (!S.Ok) {
+        F.Active = Backend::None;
+        F.SettingError = S.Error;
+    } else if (S.Config.Type == Link::LinkConfig::Kind::Virtual) {
+        if (!F.Virtual)
+            F.Virtual = std::make_unique<Sim::VirtualController>();
+        F.Active = Backend::Virtual;
+    } else {
+        F.Rtu = std::make_unique<Link::RtuClient>(S.Config);
+        F.Active = Backend::Rtu;
+    }
+}
+
+// Runs Do on the backend; without one, the call fails with Text. The caller
+// holds the lock.
+template <class Op>
+VLM_BOOL Run(Front& F, Op Do, const std::string& Text = Sim::VirtualController::NotOpenText)
+{
+    if (F.Active == Backend::Virtual)
         return Do(*F.Virtual) ? 1 : 0;
-    if (F.Rtu)
+    if (F.Active == Backend::Rtu)
         return Do(*F.Rtu) ? 1 : 0;
     F.LastError = Text;
     return 0;
+}
+
+// The same under the lock.
+template <class Op>
+VLM_BOOL Forward(Op Do)
+{
+    Front& F = The();
+    std::lock_guard<std::mutex> Hold(F.Lock);
+    return Run(F, Do);
 }
 
 } // namespace
@@ -66,29 +112,34 @@ extern "C" {
 
 VLM_BOOL VLM_OpenDevice(void)
 {
-    Choose();
-    return Forward([](auto& D) { return D.OpenDevice(); }, The().SettingError);
+    Front& F = The();
+    std::lock_guard<std::mutex> Hold(F.Lock);
+    Choose(F);
+    return Run(F, [](auto& D) { return D.OpenDevice(); }, F.SettingError);
 }
 
 VLM_BOOL VLM_CloseDevice(void)
 {
-    if (!The().Virtual && !The().Rtu)
+    Front& F = The();
+    std::lock_guard<std::mutex> Hold(F.Lock);
+    if (F.Active == Backend::None)
         return 1;
-    return Forward([](auto& D) { return D.CloseDevice(); });
+    return Run(F, [](auto& D) { return D.CloseDevice(); });
 }
-
-VLM_BOOL VLM_GetInfo(char** text) { return Forward([&](auto& D) { return D.GetInfo(text); }); }
 
 VLM_BOOL VLM_GetLastError(char** text)
 {
     Front& F = The();
-    if (F.Virtual || F.Rtu)
-        return Forward([&](auto& D) { return D.GetLastError(text); });
+    std::lock_guard<std::mutex> Hold(F.Lock);
+    if (F.Active != Backend::None)
+        return Run(F, [&](auto& D) { return D.GetLastError(text); });
     if (!text)
         return 0;
     *text = &F.LastError[0];
     return 1;
 }
+
+VLM_BOOL VLM_GetInfo(char** text) { return Forward([&](auto& D) { return D.GetInfo(text); }); }
 
 VLM_BOOL VLM_SetMode(int32_t step, int32_t decay) { return Forward([&](auto& D) { return D.SetMode(step, decay); }); }
 VLM_BOOL VLM_SetIw(int32_t current) { return Forward([&](auto& D) { return D.SetIw(current); }); }

@@ -69,6 +69,12 @@ public:
     // Runs the rest of an attempt's Connect if its open has returned.
     void FinishProbeIfDone();
 
+    // The link setting (Vlm_main_link.cpp): the dialog, and the link panel's
+    // tooltip naming the link the panel is on or trying.
+    void mnLinkSetupClick(QObject* Sender);
+    QString LinkTip() const;
+    void ShowLinkTip();
+
     // Parameter controls.
     void cbModeChange(QObject* Sender);
     void feCwChanged(QObject* Sender);
@@ -118,6 +124,8 @@ private:
     // Builds what the window description cannot hold: fixed size, window
     // flags, fonts, the status panels, the timer, icons (Vlm_main_window.cpp).
     void SetupWindow();
+    // Enables and binds "Настройка линии…" and sets the link tooltip.
+    void SetupLinkMenu();
     // Binds every handler to its control, behind the guard.
     void BindHandlers();
 

@@ -137,6 +137,8 @@ void TMainForm::SetupWindow()
     StatusBar->addWidget(FStatusPanels[0]);
     StatusBar->addWidget(FStatusPanels[1], 1);
 
+    SetupLinkMenu();
+
     new TInputRules(this, PageControl->tabBar(), PageControl, sbVw, {cbSM, cbFM, cbCntrl});
 
     Timer = new QTimer(this);
@@ -167,6 +169,10 @@ void TMainForm::SetStatusText(int Panel, const QString& Text)
             if (C.category() == QChar::Other_Control || C.category() == QChar::Separator_Line ||
                 C.category() == QChar::Separator_Paragraph)
                 C = QLatin1Char(' ');
+        const bool Changed = FStatusPanels[Panel]->text() != Line;
         FStatusPanels[Panel]->setText(Line);
+        // The link came up or went down: the tooltip names the link now.
+        if (Panel == 0 && Changed)
+            ShowLinkTip();
     }
 }

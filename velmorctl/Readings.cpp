@@ -1,17 +1,11 @@
 // The commands that read the controller or store its parameters, and the
 // list of serial ports.
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <ostream>
 
 #include "device/Commands.h"
 #include "device/DeviceText.h"
 #include "device/velmor.h"
+#include "link/SerialPorts.h"
 #include "velmorctl/Internal.h"
 
 namespace VelmorCtl {
@@ -67,30 +61,33 @@ int Store(const std::vector<std::string>& Args, Context& Ctx)
     return ExitOk;
 }
 
+// The ports of link/SerialPorts. The stable names' folder comes from the
+// context; the ttys are looked for in the folder two levels above it (/dev
+// for /dev/serial/by-id), and nowhere when it is not named .../serial/by-id.
 int Ports(const std::vector<std::string>& Args, Context& Ctx)
 {
     ExpectPositionals(ParseArgs(Args, {}), 0, 0);
-    std::vector<std::string> Names;
-    if (DIR* D = opendir(Ctx.SerialByIdDir.c_str())) {
-        while (const dirent* E = readdir(D)) {
-            const std::string Name = E->d_name;
-            if (Name != "." && Name != "..")
-                Names.push_back(Name);
-        }
-        closedir(D);
-    }
-    if (Names.empty()) {
-        Ctx.Out << "no serial ports in " << Ctx.SerialByIdDir << '\n';
+    Link::SerialPortFolders Folders;
+    Folders.ById = Ctx.SerialByIdDir;
+    const std::string Tail = "/serial/by-id";
+    const std::string& ById = Ctx.SerialByIdDir;
+    if (ById.size() >= Tail.size() && ById.compare(ById.size() - Tail.size(), Tail.size(), Tail) == 0)
+        Folders.Dev = ById.substr(0, ById.size() - Tail.size());
+    else
+        Folders.Dev.clear();
+    const std::vector<Link::SerialPort> Ports = Link::ListSerialPorts(Folders);
+    if (Ports.empty()) {
+        Ctx.Out << "no serial ports in " << Ctx.SerialByIdDir;
+        if (!Folders.Dev.empty())
+            Ctx.Out << " or " << Folders.Dev;
+        Ctx.Out << '\n';
         return ExitOk;
     }
-    std::sort(Names.begin(), Names.end());
-    for (const std::string& Name : Names) {
-        const std::string Path = Ctx.SerialByIdDir + "/" + Name;
-        char Buf[PATH_MAX];
-        if (char* Real = realpath(Path.c_str(), Buf))
-            Ctx.Out << Path << " -> " << Real << '\n';
-        else
-            Ctx.Out << Path << " -> (missing)\n";
+    for (const Link::SerialPort& P : Ports) {
+        Ctx.Out << P.Path;
+        if (P.Device != P.Path)
+            Ctx.Out << " -> " << (P.Device.empty() ? "(missing)" : P.Device);
+        Ctx.Out << "  " << P.Description << '\n';
     }
     return ExitOk;
 }

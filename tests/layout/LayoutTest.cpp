@@ -139,7 +139,8 @@ TEST_F(LayoutTest, EveryNamedObjectExistsWithItsKind)
     EXPECT_EQ(Form->PageControl->widget(1), Form->TabSheet2);
     EXPECT_EQ(Form->PageControl->widget(2), Form->TabSheet3);
     EXPECT_EQ(Form->MainMenu1->actions(), (QList<QAction*>{Form->mnPort->menuAction(), Form->mnHelp->menuAction()}));
-    EXPECT_EQ(Form->mnPort->actions(), (QList<QAction*>{Form->mnConnect, Form->mnDisconnect, Form->N2, Form->mnExit}));
+    EXPECT_EQ(Form->mnPort->actions(),
+              (QList<QAction*>{Form->mnLinkSetup, Form->mnConnect, Form->mnDisconnect, Form->N2, Form->mnExit}));
     EXPECT_EQ(Form->mnHelp->actions(), (QList<QAction*>{Form->mnAbout}));
     EXPECT_EQ(Form->menuBar(), Form->MainMenu1);
     EXPECT_EQ(Form->statusBar(), Form->StatusBar);
@@ -332,6 +333,7 @@ TEST_F(LayoutTest, ShortcutsFireFromAnywhereOnlyWhileTheirItemIsEnabled)
         Qt::KeyboardModifiers Modifiers;
     };
     const std::vector<Entry> Table = {
+        {Form->mnLinkSetup, Qt::Key_L, Qt::AltModifier},
         {Form->mnConnect, Qt::Key_P, Qt::AltModifier},
         {Form->mnDisconnect, Qt::Key_D, Qt::AltModifier},
         {Form->mnExit, Qt::Key_X, Qt::AltModifier},

@@ -631,8 +631,24 @@ TEST_F(Ctl, PortsListsTheStableNamesAndWhatTheyPointAt)
     fs::create_symlink("/dev/null", Dir.Path / "usb-FTDI_RS485_A1-if00-port0");
     fs::create_symlink(Dir.Path / "gone", Dir.Path / "usb-CH340_B2-if00-port0");
     ASSERT_EQ(Run({"ports"}), 0);
-    EXPECT_EQ(Out.str(), Dir.Path.string() + "/usb-CH340_B2-if00-port0 -> (missing)\n" + Dir.Path.string() +
-                             "/usb-FTDI_RS485_A1-if00-port0 -> /dev/null\n");
+    EXPECT_EQ(Out.str(), Dir.Path.string() + "/usb-CH340_B2-if00-port0 -> (missing)  CH340 B2\n" +
+                             Dir.Path.string() + "/usb-FTDI_RS485_A1-if00-port0 -> /dev/null  FTDI RS485 A1\n");
+
+    // Under a .../serial/by-id folder the ttys of the folder above are
+    // listed too, after the stable names, each device once.
+    TempDir Dev;
+    const fs::path ById = Dev.Path / "serial" / "by-id";
+    fs::create_directories(ById);
+    Ctx.SerialByIdDir = ById.string();
+    Out.str("");
+    ASSERT_EQ(Run({"ports"}), 0);
+    EXPECT_EQ(Out.str(), "no serial ports in " + ById.string() + " or " + Dev.Path.string() + "\n");
+    fs::create_symlink("/dev/tty", Dev.Path / "ttyACM0");
+    fs::create_symlink("/dev/tty", ById / "usb-Arduino_Uno_75830-if00");
+    fs::create_symlink("/dev/null", Dev.Path / "ttyUSB0"); // a tty's name on no tty
+    Out.str("");
+    ASSERT_EQ(Run({"ports"}), 0);
+    EXPECT_EQ(Out.str(), ById.string() + "/usb-Arduino_Uno_75830-if00 -> /dev/tty  Arduino Uno 75830\n");
 }
 
 } // namespace

@@ -1,0 +1,84 @@
+// The link the device library reads: the menu item "Настройка линии…" with
+// its dialog, and the link panel's tooltip that names the link.
+#include "ui/Vlm_main.h"
+
+#include <QEvent>
+#include <QLabel>
+
+#include <cstdlib>
+
+#include "app/Bind.h"
+#include "link/LinkConfig.h"
+#include "link/LinkFormat.h"
+#include "platform/Guard.h"
+#include "ui/DeviceLibrary.h"
+#include "ui/LinkForm.h"
+
+namespace {
+
+// While the link is down the tooltip names what the next connection will
+// read, read again when it is about to show.
+class TLinkTipRefresh : public QObject {
+public:
+    TLinkTipRefresh(TMainForm* Form) : QObject(Form), FForm(Form) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::ToolTip && !FForm->FConnected)
+            FForm->ShowLinkTip();
+        return false;
+    }
+
+private:
+    TMainForm* FForm;
+};
+
+} // namespace
+
+void TMainForm::SetupLinkMenu()
+{
+    // Only our library reads the link setting; a library dropped in its
+    // place has a link of its own, which the dialog would not change.
+    mnLinkSetup->setEnabled(DeviceLibrary::IsOurs());
+    Bind(mnLinkSetup, &QAction::triggered, this, &TMainForm::mnLinkSetupClick);
+    FStatusPanels[0]->installEventFilter(new TLinkTipRefresh(this));
+    ShowLinkTip();
+}
+
+QString TMainForm::LinkTip() const
+{
+    if (!DeviceLibrary::IsOurs())
+        return QStringLiteral("Link: set by the device library in use, which is not Velmor's own");
+    const Link::LinkSetting S = Link::ReadLinkSetting();
+    if (!S.Ok)
+        return QString::fromStdString(S.Error);
+    QString Tip = QStringLiteral("Link: ") + QString::fromStdString(Link::DescribeLink(S.Config));
+    if (!S.Source.empty())
+        Tip += QStringLiteral(" (") + QString::fromStdString(S.Source) + QStringLiteral(")");
+    return Tip;
+}
+
+void TMainForm::ShowLinkTip()
+{
+    if (FStatusPanels[0])
+        FStatusPanels[0]->setToolTip(LinkTip());
+}
+
+void TMainForm::mnLinkSetupClick(QObject*)
+{
+    TLinkForm Form(TLinkForm::TPlaces::FromEnvironment(), this);
+    {
+        ModalScope Modal;
+        Form.exec();
+    }
+    if (!Form.Saved())
+        return;
+    ShowLinkTip();
+    // The new link is used at once: down and up again, as the Connect
+    // command takes it.
+    if (FKeepConnected) {
+        Disconnect();
+        Connect();
+    }
+}
