@@ -24,21 +24,19 @@ namespace {
 
 std::string Errno(const std::string& What) { return What + ": " + std::strerror(errno); }
 
-void SetRaw(int Fd, speed_t Code)
+// Raw with the framing given; a read returns once one byte is in, so an
+// empty port gives EAGAIN (non-blocking) and end of file means a hang-up.
+bool SetRaw(int Fd, speed_t Code, Link::Parity Parity, int StopBits)
 {
     termios T;
     if (tcgetattr(Fd, &T) != 0)
-        return;
-    cfmakeraw(&T);
-    T.c_cflag |= CLOCAL | CREAD;
-    T.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-    T.c_cc[VMIN] = 0;
-    T.c_cc[VTIME] = 0;
+        return false;
+    Link::SetRawFraming(T, Parity, StopBits);
     if (Code != B0) {
         cfsetispeed(&T, Code);
         cfsetospeed(&T, Code);
     }
-    tcsetattr(Fd, TCSANOW, &T);
+    return Link::ApplyTermios(Fd, T);
 }
 
 } // namespace
@@ -116,7 +114,7 @@ bool Line::OpenPty(std::string& Error)
         ::close(Master);
         return false;
     }
-    SetRaw(Slave, B0);
+    SetRaw(Slave, B0, Link::Parity::None, 1);
     // Replace the symlink in one step: a client never sees it missing or
     // half made while the line is up.
     const std::string Temp = FWhere.Path + ".new" + std::to_string(getpid());
@@ -152,7 +150,12 @@ bool Line::OpenPort(std::string& Error)
         return false;
     }
     const speed_t Code = Link::SpeedCode(FWhere.Baud);
-    SetRaw(Fd, Code == B0 ? B115200 : Code);
+    if (!SetRaw(Fd, Code == B0 ? B115200 : Code, FWhere.Parity, FWhere.StopBits)) {
+        Error = Errno("Cannot set " + FWhere.Path + " to " + std::to_string(FWhere.Baud) + " baud " +
+                      Link::FramingName(FWhere.Parity, FWhere.StopBits));
+        ::close(Fd);
+        return false;
+    }
     tcflush(Fd, TCIOFLUSH);
     FData = Fd;
     return true;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/SerialFraming.h"
+
 // Where velmor-sim serves: a pseudo-terminal it creates (with a symlink to
 // its slave), a serial port, or a TCP listener taking one client at a time.
 // Each can be taken away (a hang-up) and brought back (a replug).
@@ -12,6 +14,8 @@ struct Place {
     enum Kind { None, Pty, Port, Tcp } Kind = None;
     std::string Path; // the symlink (Pty) or the device (Port)
     int Baud = 115200;
+    Link::Parity Parity = Link::Parity::Even; // Port: the character framing
+    int StopBits = 1;
     std::string Host; // Tcp
     uint16_t TcpPort = 0;
 };

@@ -1,0 +1,338 @@
+// The line as stock Modbus tools see it: velmor-sim on a serial port (one end
+// of a socat pair) answering mbpoll, the framing options as the port shows
+// them, the client's silence before each request measured by socat in the
+// middle of the line, noise around answers, and the frame trace of a retry.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "link/LinkConfig.h"
+#include "link/RtuClient.h"
+#include "link/RtuFrame.h"
+#include "tests/linkclient/ChildProcess.h"
+
+namespace {
+
+using Link::LinkConfig;
+using Link::RtuClient;
+using LinkTest::ChildProcess;
+using LinkTest::WaitUntil;
+
+bool Has(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
+
+LinkConfig Parse(const std::string& Line)
+{
+    LinkConfig C;
+    std::string Error;
+    EXPECT_TRUE(Link::ParseLinkLine(Line, C, Error)) << Line << ": " << Error;
+    return C;
+}
+
+// Runs a command line to its end (within Ms) and gives its standard output
+// and standard error; Status is its exit status, -1 when it did not end.
+std::string RunTool(const std::vector<std::string>& Args, int& Status, int Ms = 10000)
+{
+    ChildProcess P;
+    std::vector<std::string> Rest(Args.begin() + 1, Args.end());
+    // Standard error into standard output, through a shell-less wrapper.
+    std::vector<std::string> Wrapped = {"-c", "exec \"$0\" \"$@\" 2>&1", Args[0]};
+    Wrapped.insert(Wrapped.end(), Rest.begin(), Rest.end());
+    Status = -1;
+    if (!P.Start("/bin/sh", Wrapped))
+        return {};
+    std::string Out, Line;
+    while (P.ReadLine(Line, Ms))
+        Out += Line + "\n";
+    if (!WaitUntil([&] { return !P.Running(); }, Ms))
+        return Out;
+    Status = P.ExitStatus();
+    return Out;
+}
+
+// A socat pair of pseudo-terminals joined back to back: what one end sends
+// the other receives, as a null-modem cable between two serial ports.
+struct SocatPair {
+    std::string Folder = LinkTest::MakeTempFolder();
+    std::string A = Folder + "/a", B = Folder + "/b";
+    ChildProcess Process;
+    bool Start()
+    {
+        return Process.Start("/usr/bin/socat", {"pty,raw,echo=0,link=" + A, "pty,raw,echo=0,link=" + B}) &&
+               WaitUntil([&] { return ::access(A.c_str(), F_OK) == 0 && ::access(B.c_str(), F_OK) == 0; }, 5000);
+    }
+};
+
+std::string Stty(const std::string& Port)
+{
+    int Status = 0;
+    return RunTool({"/bin/stty", "-F", Port, "-a"}, Status);
+}
+
+// Whether the word (as stty prints it, "cstopb" or "-cstopb") stands alone.
+bool Flag(const std::string& Stty, const std::string& Word)
+{
+    std::istringstream In(Stty);
+    std::string W;
+    while (In >> W)
+        if (W == Word)
+            return true;
+    return false;
+}
+
+TEST(LineTools, SimOnASerialPortAnswersMbpollRunAfterRun)
+{
+    SocatPair Pair;
+    ASSERT_TRUE(Pair.Start()) << "socat (Debian package socat) did not make its pair";
+    ChildProcess Sim;
+    ASSERT_TRUE(Sim.Start(LinkTest::SimExe(), {"--port", Pair.A, "--state", Pair.Folder + "/state.ini"}));
+    std::string Line;
+    ASSERT_TRUE(Sim.ReadLine(Line, 5000));
+    EXPECT_EQ(Line, Pair.A);
+
+    // Two runs, each opening and closing the other end: the sim's port sees
+    // the line go quiet in between and must go on serving (no end of file).
+    for (int Run1 = 0; Run1 < 2; ++Run1) {
+        int Status = 0;
+        const std::string Out = RunTool({"/usr/bin/mbpoll", "-m", "rtu", "-b", "115200", "-P", "even", "-a", "1", "-t",
+                                     "3", "-0", "-r", "0", "-c", "9", "-1", Pair.B},
+                                    Status);
+        ASSERT_EQ(Status, 0) << Out;
+        EXPECT_TRUE(Has(Out, "[0]: \t0")) << "stopped\n" << Out;
+        std::smatch Supply;
+        ASSERT_TRUE(std::regex_search(Out, Supply, std::regex(R"(\[8\]: \t(\d+))"))) << Out;
+        EXPECT_NEAR(std::stoi(Supply[1].str()), 240, 5) << "24 V with its ripple, in tenths\n" << Out;
+    }
+    // A parameter written as tested in the protocol's page, and read back as
+    // a 32-bit value, high word first (-B).
+    int Status = 0;
+    std::string Out = RunTool({"/usr/bin/mbpoll", "-m", "rtu", "-b", "115200", "-a", "1", "-t", "4", "-0", "-r", "12",
+                           Pair.B, "0", "1000"},
+                          Status);
+    ASSERT_EQ(Status, 0) << Out;
+    Out = RunTool({"/usr/bin/mbpoll", "-m", "rtu", "-b", "115200", "-a", "1", "-t", "4:int", "-B", "-0", "-r", "12", "-1",
+               Pair.B},
+              Status);
+    ASSERT_EQ(Status, 0) << Out;
+    EXPECT_TRUE(Has(Out, "[12]: \t1000")) << Out;
+    // One register alone goes as function 06, which the controller refuses.
+    Out = RunTool({"/usr/bin/mbpoll", "-m", "rtu", "-b", "115200", "-a", "1", "-t", "4", "-0", "-r", "12", Pair.B, "7"},
+              Status);
+    EXPECT_NE(Status, 0) << Out;
+    EXPECT_TRUE(Has(Out, "Illegal function")) << Out;
+    EXPECT_TRUE(Sim.Running());
+}
+
+TEST(LineTools, FramingOptionsReachThePorts)
+{
+    // Exactly the bits each option asks for.
+    struct {
+        Link::Parity P;
+        int Stop;
+        tcflag_t Want;
+    } const Cases[] = {
+        {Link::Parity::Even, 1, PARENB},
+        {Link::Parity::Odd, 1, PARENB | PARODD},
+        {Link::Parity::None, 2, CSTOPB},
+        {Link::Parity::Even, 2, PARENB | CSTOPB},
+    };
+    for (const auto& C : Cases) {
+        termios T{};
+        T.c_cflag = PARENB | PARODD | CSTOPB | CRTSCTS | CS5;
+        Link::SetRawFraming(T, C.P, C.Stop);
+        EXPECT_EQ(T.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS | CSIZE), C.Want | CS8)
+            << Link::FramingName(C.P, C.Stop);
+        EXPECT_EQ((T.c_iflag & INPCK) != 0, C.P != Link::Parity::None);
+        EXPECT_EQ(T.c_cc[VMIN], 1);
+    }
+
+    // A pseudo-terminal keeps the speed and the stop bits but never shows
+    // parity: those two are read back with stty.
+    SocatPair Pair;
+    ASSERT_TRUE(Pair.Start());
+    ChildProcess Sim;
+    ASSERT_TRUE(Sim.Start(LinkTest::SimExe(), {"--port", Pair.A, "--baud", "9600", "--parity", "none", "--state",
+                                               Pair.Folder + "/state.ini"}));
+    std::string Line;
+    ASSERT_TRUE(Sim.ReadLine(Line, 5000));
+    std::string S = Stty(Pair.A);
+    EXPECT_TRUE(Has(S, "speed 9600 baud")) << S;
+    EXPECT_TRUE(Flag(S, "cstopb")) << "--parity none means 8N2\n" << S;
+    EXPECT_TRUE(Flag(S, "-icanon") && Has(S, "min = 1;")) << "raw, a read returns at one byte\n" << S;
+
+    for (const auto& [Options, Stop] : {std::pair<std::string, const char*>{"", "-cstopb"},
+                                        {"&parity=none", "cstopb"},
+                                        {"&parity=none&stopbits=1", "-cstopb"}}) {
+        RtuClient Client(Parse("serial:" + Pair.B + "?baud=9600&timeout=2000" + Options));
+        ASSERT_TRUE(Client.OpenDevice()) << Options << ": " << Client.LastError();
+        S = Stty(Pair.B);
+        EXPECT_TRUE(Flag(S, Stop)) << Options << "\n" << S;
+        int32_t State = -1;
+        EXPECT_TRUE(Client.GetStat(&State)) << Client.LastError();
+    }
+}
+
+// socat between the client and velmor-sim, printing each block it passes
+// with the time it read it: the gap from the end of an answer to the next
+// request is a lower bound of the silence the client left.
+TEST(LineTools, ClientLeavesTheSilenceBeforeEveryRequest)
+{
+    LinkTest::LineSim Sim;
+    ASSERT_TRUE(Sim.Start());
+    for (int Baud : {115200, 9600}) {
+        const std::string Middle = Sim.Folder + "/middle" + std::to_string(Baud),
+                          Log = Sim.Folder + "/socat" + std::to_string(Baud) + ".log";
+        ChildProcess Socat;
+        ASSERT_TRUE(Socat.Start("/bin/sh", {"-c", "exec /usr/bin/socat -v pty,raw,echo=0,link=" + Middle +
+                                                      " file:" + Sim.Link + ",raw,echo=0 2>" + Log}));
+        ASSERT_TRUE(WaitUntil([&] { return ::access(Middle.c_str(), F_OK) == 0; }, 5000));
+        RtuClient Client(Parse("serial:" + Middle + "?baud=" + std::to_string(Baud) + "&timeout=2000"));
+        ASSERT_TRUE(Client.OpenDevice()) << Client.LastError();
+        int32_t V = 0;
+        for (int I = 0; I < 20; ++I) {
+            ASSERT_TRUE(Client.SetVw(100 + I)) << Client.LastError();
+            ASSERT_TRUE(Client.GetNc(&V)) << Client.LastError();
+        }
+        Client.CloseDevice();
+        // Headers like "> 2026/12/10 00:01:02.123456  length=8 from=0 to=7"
+        // before each block ('>' from the client, '<' from the sim), the
+        // block's bytes right after them. socat 1.7.4 prints microseconds
+        // in nine digits, later versions nanoseconds.
+        std::ifstream In(Log);
+        const std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+        const std::regex Header(R"(([<>]) \d{4}/\d\d/\d\d (\d\d):(\d\d):(\d\d)\.(\d+)  length=)");
+        double LastAnswer = -1, Shortest = 1e12;
+        int Gaps = 0;
+        for (std::sregex_iterator I(Text.begin(), Text.end(), Header), End; I != End; ++I) {
+            const std::smatch& M = *I;
+            double Fraction = std::stod(M[5].str());
+            Fraction = Fraction < 1e6 ? Fraction * 1e-6 : Fraction * 1e-9;
+            const double T = (std::stoi(M[2].str()) * 60 + std::stoi(M[3].str())) * 60 + std::stoi(M[4].str()) +
+                             Fraction;
+            if (M[1].str() == "<") {
+                LastAnswer = T;
+            } else if (LastAnswer >= 0) {
+                Shortest = std::min(Shortest, (T - LastAnswer) * 1e6);
+                ++Gaps;
+                LastAnswer = -1;
+            }
+        }
+        EXPECT_GE(Gaps, 39) << Baud << "\n" << std::ifstream(Log).rdbuf();
+        EXPECT_GE(Shortest, static_cast<double>(Link::FrameGapUs(Baud))) << Baud << " baud";
+    }
+}
+
+// A controller of our own on a pseudo-terminal whose answers come with bytes
+// around them, as a transceiver that glitches while it switches.
+TEST(LineTools, NoiseAroundAnswersIsSkipped)
+{
+    const int Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(Master, 0);
+    ASSERT_EQ(::grantpt(Master), 0);
+    ASSERT_EQ(::unlockpt(Master), 0);
+    const std::string Slave = ::ptsname(Master);
+    const std::string Folder = LinkTest::MakeTempFolder(), TracePath = Folder + "/trace";
+    std::atomic<bool> Done{false};
+    // Each answer: one noise pattern before it, 0x00 0xFF after it.
+    const std::vector<std::vector<uint8_t>> Before = {{0x00}, {0xFF, 0x01}, {0x01, 0x04, 0x02}, {0x01}};
+    std::thread Device([&] {
+        std::vector<uint8_t> In;
+        size_t Answered = 0;
+        while (!Done) {
+            pollfd P = {Master, POLLIN, 0};
+            if (::poll(&P, 1, 20) <= 0)
+                continue;
+            uint8_t B[256];
+            const ssize_t N = ::read(Master, B, sizeof B);
+            if (N <= 0)
+                continue;
+            In.insert(In.end(), B, B + N);
+            const Link::ParsedRequest R = Link::ParseRequest(In.data(), In.size());
+            if (R.Status == Link::RequestStatus::Incomplete)
+                continue;
+            In.clear();
+            std::vector<uint16_t> Values(R.Req.Count, 0);
+            if (R.Req.Start == 0x0100)
+                Values[0] = 0x5600; // "V"
+            Link::Frame Answer = Before[Answered++ % Before.size()];
+            const Link::Frame Reply = Link::BuildReadResponse(R.Req.Address, R.Req.Function, Values);
+            Answer.insert(Answer.end(), Reply.begin(), Reply.end());
+            Answer.push_back(0x00);
+            Answer.push_back(0xFF);
+            (void)!::write(Master, Answer.data(), Answer.size());
+        }
+    });
+    // A clock a second later at every look: each read goes to the line.
+    RtuClient Client(Parse("serial:" + Slave + "?timeout=1000&trace=" + TracePath), [] {
+        static int64_t Now = 0;
+        return Now += 1000000;
+    });
+    const bool Opened = Client.OpenDevice();
+    std::string Error = Client.LastError();
+    int32_t V = -1;
+    bool Reads = Opened;
+    for (int I = 0; Reads && I < 6; ++I) {
+        Reads = Client.GetStat(&V) && V == 0;
+        Error = Client.LastError();
+    }
+    Done = true;
+    Device.join();
+    ::close(Master);
+    EXPECT_TRUE(Opened && Reads) << Error;
+    std::ifstream In(TracePath);
+    std::string Trace((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(Has(Trace, "-- skipped 1 bytes before the answer")) << Trace;
+    EXPECT_TRUE(Has(Trace, "-- skipped 2 bytes before the answer")) << Trace;
+    EXPECT_TRUE(Has(Trace, "-- skipped 3 bytes before the answer")) << Trace;
+}
+
+TEST(LineTools, TraceShowsARetry)
+{
+    LinkTest::LineSim Sim;
+    ASSERT_TRUE(Sim.Start());
+    const std::string TracePath = Sim.Folder + "/client.trace", SimTrace = Sim.Folder + "/sim.trace";
+    RtuClient Client(Parse("serial:" + Sim.Link + "?timeout=300&trace=" + TracePath));
+    ASSERT_TRUE(Client.OpenDevice()) << Client.LastError();
+    std::ofstream(Sim.Control) << "line-once no-answer\n";
+    std::this_thread::sleep_for(std::chrono::milliseconds(250)); // the sim looks at the file every 200 ms
+    int32_t State = -1;
+    ASSERT_TRUE(Client.GetStat(&State)) << Client.LastError();
+
+    // From the status request on: sent, no answer, the retry sent, answered.
+    std::ifstream In(TracePath);
+    std::vector<std::string> Lines;
+    std::string L;
+    while (std::getline(In, L))
+        if (!Lines.empty() || Has(L, " tx 01 04 00 00 00 09 30 0C"))
+            Lines.push_back(L.substr(L.find(' ') + 1));
+    const std::vector<std::string> Want = {
+        "tx 01 04 00 00 00 09 30 0C", "-- timeout", "-- retry", "tx 01 04 00 00 00 09 30 0C",
+    };
+    ASSERT_GE(Lines.size(), Want.size() + 2);
+    for (size_t I = 0; I < Want.size(); ++I)
+        EXPECT_EQ(Lines[I], Want[I]) << I;
+    EXPECT_EQ(Lines[4].substr(0, 12), "rx 01 04 12 ");
+    EXPECT_EQ(Lines[Lines.size() - 1], "-- answer");
+    // Timestamps in microseconds, rising.
+    In.clear();
+    In.seekg(0);
+    long long Last = 0;
+    while (std::getline(In, L)) {
+        const long long T = std::stoll(L);
+        EXPECT_GE(T, Last) << L;
+        Last = T;
+    }
+}
+
+} // namespace
