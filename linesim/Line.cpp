@@ -79,7 +79,8 @@ bool Line::Open(std::string& Error)
     switch (FWhere.Kind) {
     case Place::Pty: return OpenPty(Error);
     case Place::Port: return OpenPort(Error);
-    case Place::Tcp: return Listen(Error);
+    case Place::Tcp:
+    case Place::ModbusTcp: return Listen(Error);
     case Place::None: break;
     }
     Error = "nowhere to serve";
@@ -176,7 +177,7 @@ bool Line::Listen(std::string& Error)
     const int Fd = ::socket(Found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     int One = 1;
     if (Fd < 0 || setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One) != 0 ||
-        ::bind(Fd, Found->ai_addr, Found->ai_addrlen) != 0 || ::listen(Fd, 1) != 0) {
+        ::bind(Fd, Found->ai_addr, Found->ai_addrlen) != 0 || ::listen(Fd, 8) != 0) {
         Error = Errno("Cannot listen on " + FWhere.Host + ":" + Port);
         if (Fd >= 0)
             ::close(Fd);
@@ -243,6 +244,7 @@ std::string Line::Describe() const
     case Place::Pty: return FSlavePath + " " + FWhere.Path;
     case Place::Port: return FWhere.Path;
     case Place::Tcp:
+    case Place::ModbusTcp:
         return (FWhere.Host.find(':') != std::string::npos ? "[" + FWhere.Host + "]" : FWhere.Host) + ":" +
                std::to_string(FBoundPort);
     case Place::None: break;

@@ -11,7 +11,7 @@
 namespace LineSim {
 
 struct Place {
-    enum Kind { None, Pty, Port, Tcp } Kind = None;
+    enum Kind { None, Pty, Port, Tcp, ModbusTcp } Kind = None;
     std::string Path; // the symlink (Pty) or the device (Port)
     int Baud = 115200;
     Link::Parity Parity = Link::Parity::Even; // Port: the character framing
@@ -54,7 +54,7 @@ public:
     bool Accept();
     // The TCP client went away (or the port failed): closes its descriptor.
     void DropData();
-    bool IsTcp() const { return FWhere.Kind == Place::Tcp; }
+    bool IsTcp() const { return FWhere.Kind == Place::Tcp || FWhere.Kind == Place::ModbusTcp; }
 
 private:
     bool OpenPty(std::string& Error);

@@ -2,8 +2,11 @@
 // protocol (docs/protocol.md) with the model of the in-process virtual
 // controller, on a pseudo-terminal, a serial port or TCP, until SIGINT or
 // SIGTERM, and plays the faults a real line has. One thread, one poll().
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -12,7 +15,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "link/Mbap.h"
 #include "link/RtuFrame.h"
 #include "link/Trace.h"
 #include "linesim/Line.h"
@@ -22,7 +27,7 @@
 
 namespace {
 
-const char* const Usage = R"(Usage: velmor-sim (--pty PATH | --port DEVICE | --tcp HOST:PORT) [options]
+const char* const Usage = R"(Usage: velmor-sim (--pty PATH | --port DEVICE | --tcp HOST:PORT | --modbus-tcp HOST:PORT) [options]
 
 The virtual controller VLM-1 as a device on a Modbus RTU line, with the same
 model as the panel's in-process virtual controller (the line protocol is
@@ -38,6 +43,11 @@ Where it serves (exactly one):
   --tcp HOST:PORT     RTU frames over TCP (no MBAP header), one client at a time
                       (a second is turned away), a numeric address ([::1]:PORT
                       for IPv6; port 0: any free port); prints HOST:PORT as bound
+  --modbus-tcp HOST:PORT
+                      Modbus TCP (MBAP framing) as a device with its own
+                      Ethernet port: any number of clients at once, each
+                      answered with its transaction id; the unit id is the
+                      address (--address; 0 and 255 also reach it)
 Options:
   --baud N            line speed (default 115200); sets the port's speed and the
                       silence that ends a frame (3.5 characters, 1.75 ms above
@@ -142,7 +152,7 @@ std::string ParseArguments(int Argc, char** Argv, Config& C, bool& Help)
         }
         static const char* const WithValue[] = {"--pty", "--port", "--tcp", "--baud", "--address",
                                                 "--state", "--control", "--fault", "--parity",
-                                                "--stopbits", "--trace"};
+                                                "--stopbits", "--trace", "--modbus-tcp"};
         if (std::find_if(std::begin(WithValue), std::end(WithValue), [&](const char* O) { return Arg == O; }) ==
             std::end(WithValue))
             return "unknown option " + Arg;
@@ -158,10 +168,10 @@ std::string ParseArguments(int Argc, char** Argv, Config& C, bool& Help)
             C.Where.Kind = Arg == "--pty" ? LineSim::Place::Pty : LineSim::Place::Port;
             C.Where.Path = Value;
             ++Places;
-        } else if (Arg == "--tcp") {
+        } else if (Arg == "--tcp" || Arg == "--modbus-tcp") {
             if (!LineSim::ParseHostPort(Value, C.Where.Host, C.Where.TcpPort))
-                return "--tcp " + Value + ": give HOST:PORT, for example 127.0.0.1:5020";
-            C.Where.Kind = LineSim::Place::Tcp;
+                return Arg + " " + Value + ": give HOST:PORT, for example 127.0.0.1:5020";
+            C.Where.Kind = Arg == "--tcp" ? LineSim::Place::Tcp : LineSim::Place::ModbusTcp;
             ++Places;
         } else if (Arg == "--baud") {
             if (!ParseNumber(Value, 1, 4000000, N) || !LineSim::KnownBaud(static_cast<int>(N)))
@@ -203,8 +213,8 @@ std::string ParseArguments(int Argc, char** Argv, Config& C, bool& Help)
         }
     }
     if (Places != 1)
-        return Places == 0 ? "say where to serve: --pty PATH, --port DEVICE or --tcp HOST:PORT"
-                           : "give only one of --pty, --port and --tcp";
+        return Places == 0 ? "say where to serve: --pty PATH, --port DEVICE, --tcp HOST:PORT or --modbus-tcp HOST:PORT"
+                           : "give only one of --pty, --port, --tcp and --modbus-tcp";
     if (C.Every && !C.HaveFault)
         return "--fault-every needs a --fault";
     if (!C.StopBitsSet)
@@ -450,6 +460,147 @@ bool Loop::Run(int SignalFd)
     }
 }
 
+// Modbus TCP: any number of clients, each request answered on its own
+// connection under its transaction id. The line's faults of the control file
+// apply to the answer as on a line (hang-up: the client is dropped).
+class MbapLoop {
+public:
+    MbapLoop(const Config& C, LineSim::Line& L, Sim::VirtualController& D, LineSim::Server& S, int64_t& Clock,
+             Link::Trace& T)
+        : FConfig(C), FLine(L), FDevice(D), FServer(S), FClock(Clock), FTrace(T)
+    {
+    }
+    bool Run(int SignalFd);
+
+private:
+    struct Peer {
+        int Fd;
+        Link::Frame In, Out;
+    };
+    // False when the client is to go.
+    bool Serve(Peer& P);
+    bool Flush(Peer& P);
+
+    const Config& FConfig;
+    LineSim::Line& FLine;
+    Sim::VirtualController& FDevice;
+    LineSim::Server& FServer;
+    int64_t& FClock;
+    Link::Trace& FTrace;
+    std::vector<Peer> FPeers;
+    bool FFaultUsed = false;
+};
+
+bool MbapLoop::Flush(Peer& P)
+{
+    while (!P.Out.empty()) {
+        const ssize_t N = ::send(P.Fd, P.Out.data(), P.Out.size(), MSG_NOSIGNAL);
+        if (N > 0) {
+            P.Out.erase(P.Out.begin(), P.Out.begin() + N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        return N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    return true;
+}
+
+bool MbapLoop::Serve(Peer& P)
+{
+    uint8_t Buffer[1024];
+    while (true) {
+        const ssize_t N = ::recv(P.Fd, Buffer, sizeof Buffer, 0);
+        if (N > 0) {
+            P.In.insert(P.In.end(), Buffer, Buffer + N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        return false;
+    }
+    while (true) {
+        const Link::MbapFrame F = Link::PeekMbap(P.In.data(), P.In.size());
+        if (F.Status == Link::MbapStatus::Malformed)
+            return false;
+        if (F.Status == Link::MbapStatus::Incomplete)
+            return Flush(P);
+        FTrace.Received(P.In.data(), F.Size);
+        Link::Frame Rtu = Link::MbapToRtu(P.In.data(), F.Size);
+        P.In.erase(P.In.begin(), P.In.begin() + static_cast<std::ptrdiff_t>(F.Size));
+        // Modbus TCP devices take unit 0 and 255 as "this device".
+        if (!Rtu.empty() && (Rtu[0] == 0 || Rtu[0] == 0xFF)) {
+            Rtu[0] = FServer.Address();
+            Rtu.resize(Rtu.size() - 2);
+            Link::AppendCrc(Rtu);
+        }
+        const Link::ParsedRequest R = Link::ParseRequest(Rtu.data(), Rtu.size(), true);
+        FClock = Sim::SteadyNow();
+        FDevice.LinkUp();
+        const Sim::LineRule* Fault = FDevice.Control().LineFault();
+        if (!Fault && FConfig.HaveFault && (FConfig.Every || !FFaultUsed)) {
+            FFaultUsed = true;
+            Fault = &FConfig.Fault;
+        }
+        if (Fault && Fault->Kind == Sim::LineFaultKind::Hangup) {
+            FTrace.Verdict("fault: hang-up (the client is dropped)");
+            return false;
+        }
+        Link::Frame Reply = FServer.Handle(R);
+        if (Reply.empty() || (Fault && Fault->Kind == Sim::LineFaultKind::NoAnswer))
+            continue;
+        Reply[0] = F.Unit; // answered under the unit id it was asked by
+        const Link::Frame Answer = Link::RtuToMbap(F.Transaction, Reply.data(), Reply.size());
+        FTrace.Sent(Answer.data(), Answer.size());
+        P.Out.insert(P.Out.end(), Answer.begin(), Answer.end());
+    }
+}
+
+bool MbapLoop::Run(int SignalFd)
+{
+    while (true) {
+        std::vector<pollfd> Fds = {{SignalFd, POLLIN, 0}, {FLine.ListenFd(), POLLIN, 0}};
+        for (const Peer& P : FPeers)
+            Fds.push_back({P.Fd, static_cast<short>(POLLIN | (P.Out.empty() ? 0 : POLLOUT)), 0});
+        const int Ready = ::poll(Fds.data(), Fds.size(), -1);
+        if (Ready < 0 && errno != EINTR) {
+            std::perror("velmor-sim: poll");
+            return false;
+        }
+        if (Ready <= 0)
+            continue;
+        if (Fds[0].revents & POLLIN)
+            return true;
+        std::vector<Peer> Kept;
+        for (size_t I = 0; I < FPeers.size(); ++I) {
+            Peer& P = FPeers[I];
+            const short Ev = Fds[2 + I].revents;
+            bool Keep = true;
+            if (Ev & (POLLIN | POLLHUP | POLLERR))
+                Keep = Serve(P);
+            else if (Ev & POLLOUT)
+                Keep = Flush(P);
+            if (Keep)
+                Kept.push_back(std::move(P));
+            else
+                ::close(P.Fd);
+        }
+        FPeers = std::move(Kept);
+        if (Fds[1].revents & POLLIN) {
+            while (true) {
+                const int Fd = ::accept4(FLine.ListenFd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (Fd < 0)
+                    break;
+                int One = 1;
+                setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
+                FPeers.push_back({Fd, {}, {}});
+            }
+        }
+    }
+}
+
 } // namespace
 
 int main(int Argc, char** Argv)
@@ -506,8 +657,14 @@ int main(int Argc, char** Argv)
     std::printf("%s\n", Line.Describe().c_str());
     std::fflush(stdout);
 
-    Loop L(C, Line, Device, Server, Clock, Trace);
-    const bool Ok = L.Run(SignalFd);
+    bool Ok;
+    if (C.Where.Kind == LineSim::Place::ModbusTcp) {
+        MbapLoop L(C, Line, Device, Server, Clock, Trace);
+        Ok = L.Run(SignalFd);
+    } else {
+        Loop L(C, Line, Device, Server, Clock, Trace);
+        Ok = L.Run(SignalFd);
+    }
     Line.Close();
     ::close(SignalFd);
     return Ok ? 0 : 1;

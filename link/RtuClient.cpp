@@ -162,6 +162,9 @@ Response RtuClient::ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S)
     }
     if (Skipped > 0)
         FTrace.Verdict("skipped " + std::to_string(Skipped) + " bytes before the answer");
+    if (!Mbap(FConfig) && (Got.Status == ResponseStatus::Ok || Got.Status == ResponseStatus::Exception) &&
+        Have > Got.Used)
+        FTrace.Verdict("ignored " + std::to_string(Have - Got.Used) + " bytes after the answer");
     return Got;
 }
 
@@ -244,14 +247,23 @@ std::string RtuClient::ExceptionText(const char* Name, uint8_t Code)
 {
     const std::string Call = std::string(Name) + ": ";
     if (Code == IllegalValue || Code == DeviceFailure) {
+        // The reason with the range the controller checked against; a
+        // controller without the range registers refuses that read (0x02)
+        // and is asked for the reason alone.
         Response Why;
-        Result Rr = Transact(Name, ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::Reason,
-                                               Input::ReasonCount),
+        const uint8_t Address = static_cast<uint8_t>(FConfig.Address);
+        Result Rr = Transact(Name, ReadRequest(Address, ReadInput, Input::Reason, Input::ReasonRangeCount),
                              Tries::Twice, Why);
+        if (Rr == Result::Exception && Why.Code == IllegalAddress)
+            Rr = Transact(Name, ReadRequest(Address, ReadInput, Input::Reason, Input::ReasonCount), Tries::Twice, Why);
         if (Rr == Result::Failed)
             return FLastError;
-        if (Rr == Result::Ok && Why.Values.size() == Input::ReasonCount && Why.Values[0] != 0)
+        if (Rr == Result::Ok && Why.Values.size() >= Input::ReasonCount && Why.Values[0] != 0) {
+            if (Why.Values.size() == Input::ReasonRangeCount && Why.Values[3] == 1)
+                return ReasonText(Why.Values[0], GetInt32(&Why.Values[1]), GetInt32(&Why.Values[4]),
+                                  GetInt32(&Why.Values[6]));
             return ReasonText(Why.Values[0], GetInt32(&Why.Values[1]));
+        }
         return Call + (Code == IllegalValue ? "the controller refused the request and gave no reason"
                                             : "the controller reports a device failure");
     }

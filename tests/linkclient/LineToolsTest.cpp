@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdio>
 #include <fstream>
 #include <regex>
@@ -20,6 +21,7 @@
 
 #include "link/LinkConfig.h"
 #include "link/RtuClient.h"
+#include "link/Registers.h"
 #include "link/RtuFrame.h"
 #include "tests/linkclient/ChildProcess.h"
 
@@ -233,28 +235,39 @@ TEST(LineTools, ClientLeavesTheSilenceBeforeEveryRequest)
     }
 }
 
-// A controller of our own on a pseudo-terminal whose answers come with bytes
-// around them, as a transceiver that glitches while it switches.
-TEST(LineTools, NoiseAroundAnswersIsSkipped)
-{
-    const int Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(Master, 0);
-    ASSERT_EQ(::grantpt(Master), 0);
-    ASSERT_EQ(::unlockpt(Master), 0);
-    const std::string Slave = ::ptsname(Master);
-    const std::string Folder = LinkTest::MakeTempFolder(), TracePath = Folder + "/trace";
-    std::atomic<bool> Done{false};
-    // Each answer: one noise pattern before it, 0x00 0xFF after it.
-    const std::vector<std::vector<uint8_t>> Before = {{0x00}, {0xFF, 0x01}, {0x01, 0x04, 0x02}, {0x01}};
-    std::thread Device([&] {
+// A controller of our own on a pseudo-terminal: each whole request goes to
+// Answer, whose bytes go back as they are.
+class ScriptedDevice {
+public:
+    using Script = std::function<Link::Frame(const Link::Request&)>;
+    explicit ScriptedDevice(Script Answer) : FAnswer(std::move(Answer))
+    {
+        FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0)
+            return;
+        Slave = ::ptsname(FMaster);
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~ScriptedDevice()
+    {
+        FDone = true;
+        if (FThread.joinable())
+            FThread.join();
+        if (FMaster >= 0)
+            ::close(FMaster);
+    }
+    std::string Slave;
+
+private:
+    void Serve()
+    {
         std::vector<uint8_t> In;
-        size_t Answered = 0;
-        while (!Done) {
-            pollfd P = {Master, POLLIN, 0};
+        while (!FDone) {
+            pollfd P = {FMaster, POLLIN, 0};
             if (::poll(&P, 1, 20) <= 0)
                 continue;
             uint8_t B[256];
-            const ssize_t N = ::read(Master, B, sizeof B);
+            const ssize_t N = ::read(FMaster, B, sizeof B);
             if (N <= 0)
                 continue;
             In.insert(In.end(), B, B + N);
@@ -262,39 +275,92 @@ TEST(LineTools, NoiseAroundAnswersIsSkipped)
             if (R.Status == Link::RequestStatus::Incomplete)
                 continue;
             In.clear();
-            std::vector<uint16_t> Values(R.Req.Count, 0);
-            if (R.Req.Start == 0x0100)
-                Values[0] = 0x5600; // "V"
-            Link::Frame Answer = Before[Answered++ % Before.size()];
-            const Link::Frame Reply = Link::BuildReadResponse(R.Req.Address, R.Req.Function, Values);
-            Answer.insert(Answer.end(), Reply.begin(), Reply.end());
-            Answer.push_back(0x00);
-            Answer.push_back(0xFF);
-            (void)!::write(Master, Answer.data(), Answer.size());
+            const Link::Frame Out = FAnswer(R.Req);
+            (void)!::write(FMaster, Out.data(), Out.size());
         }
+    }
+    Script FAnswer;
+    int FMaster = -1;
+    std::atomic<bool> FDone{false};
+    std::thread FThread;
+};
+
+std::string ReadAll(const std::string& Path)
+{
+    std::ifstream In(Path);
+    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+}
+
+// Answers come with bytes around them, as from a transceiver that glitches
+// while it switches.
+TEST(LineTools, NoiseAroundAnswersIsSkipped)
+{
+    const std::string TracePath = LinkTest::MakeTempFolder() + "/trace";
+    // Each answer: one noise pattern before it, 0x00 0xFF after it.
+    const std::vector<std::vector<uint8_t>> Before = {{0x00}, {0xFF, 0x01}, {0x01, 0x04, 0x02}, {0x01}};
+    size_t Answered = 0;
+    ScriptedDevice Device([&](const Link::Request& R) {
+        std::vector<uint16_t> Values(R.Count, 0);
+        if (R.Start == 0x0100)
+            Values[0] = 0x5600; // "V"
+        Link::Frame Answer = Before[Answered++ % Before.size()];
+        const Link::Frame Reply = Link::BuildReadResponse(R.Address, R.Function, Values);
+        Answer.insert(Answer.end(), Reply.begin(), Reply.end());
+        Answer.push_back(0x00);
+        Answer.push_back(0xFF);
+        return Answer;
     });
+    ASSERT_FALSE(Device.Slave.empty());
     // A clock a second later at every look: each read goes to the line.
-    RtuClient Client(Parse("serial:" + Slave + "?timeout=1000&trace=" + TracePath), [] {
+    RtuClient Client(Parse("serial:" + Device.Slave + "?timeout=1000&trace=" + TracePath), [] {
         static int64_t Now = 0;
         return Now += 1000000;
     });
-    const bool Opened = Client.OpenDevice();
-    std::string Error = Client.LastError();
+    ASSERT_TRUE(Client.OpenDevice()) << Client.LastError();
     int32_t V = -1;
-    bool Reads = Opened;
-    for (int I = 0; Reads && I < 6; ++I) {
-        Reads = Client.GetStat(&V) && V == 0;
-        Error = Client.LastError();
+    for (int I = 0; I < 6; ++I) {
+        ASSERT_TRUE(Client.GetStat(&V)) << I << ": " << Client.LastError();
+        EXPECT_EQ(V, 0);
     }
-    Done = true;
-    Device.join();
-    ::close(Master);
-    EXPECT_TRUE(Opened && Reads) << Error;
-    std::ifstream In(TracePath);
-    std::string Trace((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    const std::string Trace = ReadAll(TracePath);
     EXPECT_TRUE(Has(Trace, "-- skipped 1 bytes before the answer")) << Trace;
     EXPECT_TRUE(Has(Trace, "-- skipped 2 bytes before the answer")) << Trace;
     EXPECT_TRUE(Has(Trace, "-- skipped 3 bytes before the answer")) << Trace;
+    EXPECT_TRUE(Has(Trace, "-- ignored 2 bytes after the answer") || Has(Trace, "-- dropped 2 late bytes")) << Trace;
+}
+
+// A firmware that checks the working current against 0..500 says so in the
+// refusal's range registers; one without them is read as before.
+TEST(LineTools, RefusalsNameTheFirmwaresOwnRange)
+{
+    for (const bool Ranges : {true, false}) {
+        std::vector<uint16_t> Asked;
+        ScriptedDevice Device([&](const Link::Request& R) -> Link::Frame {
+            if (R.Function == Link::WriteMultiple)
+                return Link::BuildException(R.Address, R.Function, Link::IllegalValue);
+            if (R.Start == Link::Input::Reason) {
+                Asked.push_back(R.Count);
+                if (!Ranges && R.Count > Link::Input::ReasonCount)
+                    return Link::BuildException(R.Address, R.Function, Link::IllegalAddress);
+                std::vector<uint16_t> Block{static_cast<uint16_t>(Link::Reason::WorkingCurrent)};
+                Link::AppendInt32(Block, 800);
+                Block.push_back(1);
+                Link::AppendInt32(Block, 0);
+                Link::AppendInt32(Block, 500);
+                Block.resize(R.Count);
+                return Link::BuildReadResponse(R.Address, R.Function, Block);
+            }
+            return Link::BuildReadResponse(R.Address, R.Function, std::vector<uint16_t>(R.Count, 0x4100));
+        });
+        RtuClient Client(Parse("serial:" + Device.Slave + "?timeout=1000"));
+        ASSERT_TRUE(Client.OpenDevice()) << Client.LastError();
+        EXPECT_FALSE(Client.SetIw(800));
+        EXPECT_EQ(Client.LastError(), Ranges ? "Working current 800 mA is out of range 0..500"
+                                             : "Working current 800 mA is out of range 0..2000");
+        const std::vector<uint16_t> Want = Ranges ? std::vector<uint16_t>{8} : std::vector<uint16_t>{8, 3};
+        EXPECT_EQ(Asked, Want);
+        EXPECT_TRUE(Client.IsOpen());
+    }
 }
 
 TEST(LineTools, TraceShowsARetry)
