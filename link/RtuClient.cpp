@@ -9,7 +9,8 @@ namespace Link {
 
 namespace {
 
-constexpr size_t BufferSize = MaxFrameSize;
+// An RTU frame, or an MBAP one (its header is 4 bytes longer than an address and a CRC).
+constexpr size_t BufferSize = MaxFrameSize + 8;
 
 std::string Ms(int64_t Us) { return std::to_string((Us + 999) / 1000) + " ms"; }
 
