@@ -31,9 +31,8 @@ const char* const Usage = R"(Usage: velmor-sim (--pty PATH | --port DEVICE | --t
 
 The virtual controller VLM-1 as a device on a Modbus RTU line, with the same
 model as the panel's in-process virtual controller (the line protocol is
-/usr/share/doc/velmor/protocol.md when installed, docs/protocol.md in the
-source). It runs until SIGINT or SIGTERM, so the axis keeps its coordinate while
-panels come and go.
+docs/protocol.md in the Velmor source). It runs until SIGINT or SIGTERM, so the
+axis keeps its coordinate while panels come and go.
 
 Where it serves (exactly one):
   --pty PATH          create a pseudo-terminal and keep a symlink at PATH to its
