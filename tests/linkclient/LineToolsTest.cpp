@@ -402,3 +402,19 @@ TEST(LineTools, TraceShowsARetry)
 }
 
 } // namespace
+
+namespace {
+
+// The default deadline leaves a controller 40 ms to start its answer.
+TEST(LineTools, DefaultDeadlineTakesAControllerFortyMillisecondsLate)
+{
+    LinkTest::LineSim Sim;
+    ASSERT_TRUE(Sim.Start({"--fault", "late=40", "--fault-every"}));
+    RtuClient Client(Parse("serial:" + Sim.Link));
+    ASSERT_TRUE(Client.OpenDevice()) << Client.LastError();
+    int32_t State = -1;
+    EXPECT_TRUE(Client.GetStat(&State)) << Client.LastError();
+    EXPECT_EQ(Client.DeadlineUs(8, 23) / 1000, 58) << "a status read at 115200 8E1";
+}
+
+} // namespace
