@@ -383,8 +383,11 @@ TEST(LineTools, RefusalsNameTheFirmwaresOwnRange)
 TEST(LineTools, TraceShowsARetry)
 {
     LinkTest::LineSim Sim;
-    ASSERT_TRUE(Sim.Start());
+    Sim.Folder = LinkTest::MakeTempFolder();
+    Sim.Link = Sim.Folder + "/line";
+    Sim.Control = Sim.Folder + "/control";
     const std::string TracePath = Sim.Folder + "/client.trace", SimTrace = Sim.Folder + "/sim.trace";
+    ASSERT_TRUE(Sim.Start({"--trace", SimTrace}));
     RtuClient Client(Parse("serial:" + Sim.Link + "?timeout=300&trace=" + TracePath));
     ASSERT_TRUE(Client.OpenDevice()) << Client.LastError();
     std::ofstream(Sim.Control) << "line-once no-answer\n";
@@ -407,6 +410,14 @@ TEST(LineTools, TraceShowsARetry)
         EXPECT_EQ(Lines[I], Want[I]) << I;
     EXPECT_EQ(Lines[4].substr(0, 12), "rx 01 04 12 ");
     EXPECT_EQ(Lines[Lines.size() - 1], "-- answer");
+    // velmor-sim's side: the request heard twice, the first answer lost.
+    const std::string Served = ReadAll(SimTrace);
+    const size_t First = Served.find("rx 01 04 00 00 00 09 30 0C");
+    ASSERT_NE(First, std::string::npos) << Served;
+    const size_t Lost = Served.find("-- fault: no answer", First);
+    const size_t Second = Served.find("rx 01 04 00 00 00 09 30 0C", First + 1);
+    EXPECT_TRUE(Lost != std::string::npos && Second != std::string::npos && Lost < Second) << Served;
+    EXPECT_NE(Served.find("tx 01 04 12 ", Second), std::string::npos) << Served;
     // Timestamps in microseconds, rising.
     In.clear();
     In.seekg(0);
