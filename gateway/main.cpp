@@ -56,8 +56,8 @@ the deadline gives its client exception 0x0B. Runs until SIGINT or SIGTERM.
                       direction (tcp-rx, line-tx, line-rx, tcp-tx), bytes in hex
   --help              this text
 
-Exit codes: 0 ended by SIGINT or SIGTERM (or --help), 1 bad usage or a port
-or address it cannot open.
+Exit codes: 0 ended by SIGINT or SIGTERM (or --help), 1 bad usage, a port or
+address it cannot open, or the port gone (an adapter unplugged).
 
 Example:
   velmor-gateway --port /dev/ttyUSB0 --baud 115200 --listen 0.0.0.0:5020
@@ -421,8 +421,16 @@ bool Gateway::StartNext(int64_t Now)
             FQuietFrom = Now;
             return true; // the silence starts again
         }
-        if (FLine.Send(P.Rtu.data(), P.Rtu.size(), Now + LineDeadlineUs(FOptions, P.Rtu)) != Link::IoStatus::Ok)
-            return FLine.ErrorText().find("hung up") == std::string::npos;
+        const Link::IoStatus Sent = FLine.Send(P.Rtu.data(), P.Rtu.size(), Now + LineDeadlineUs(FOptions, P.Rtu));
+        if (Sent == Link::IoStatus::HangUp || Sent == Link::IoStatus::Error)
+            return false;
+        if (Sent != Link::IoStatus::Ok) {
+            // The port took no data in time: nothing was asked on the line.
+            FTrace.Verdict("the port took no data: exception 0x0B");
+            Exception(P, Link::GatewayNoAnswer);
+            FQueue.pop_front();
+            continue;
+        }
         FTrace.Frame("line-tx", P.Rtu.data(), P.Rtu.size());
         const int Bits = 1 + 8 + (FOptions.Parity == Link::Parity::None ? 0 : 1) + FOptions.StopBits;
         FQuietFrom = Link::NowUs() + Link::WireTimeUs(P.Rtu.size(), FOptions.Baud, Bits);
@@ -492,8 +500,10 @@ bool Gateway::Run(int SignalFd)
 {
     while (true) {
         const int64_t Now = Link::NowUs();
-        if (!StartNext(Now))
+        if (!StartNext(Now)) {
+            std::fprintf(stderr, "velmor-gateway: %s\n", FLine.ErrorText().c_str());
             return false;
+        }
         // What is due: the deadline of the transaction on the line, the
         // silence that ends an answer of unknown size, the silence before
         // the next request.
