@@ -24,21 +24,19 @@ namespace {
 
 std::string Errno(const std::string& What) { return What + ": " + std::strerror(errno); }
 
-void SetRaw(int Fd, speed_t Code)
+// Raw with the framing given; a read returns once one byte is in, so an
+// empty port gives EAGAIN (non-blocking) and end of file means a hang-up.
+bool SetRaw(int Fd, speed_t Code, Link::Parity Parity, int StopBits)
 {
     termios T;
     if (tcgetattr(Fd, &T) != 0)
-        return;
-    cfmakeraw(&T);
-    T.c_cflag |= CLOCAL | CREAD;
-    T.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-    T.c_cc[VMIN] = 0;
-    T.c_cc[VTIME] = 0;
+        return false;
+    Link::SetRawFraming(T, Parity, StopBits);
     if (Code != B0) {
         cfsetispeed(&T, Code);
         cfsetospeed(&T, Code);
     }
-    tcsetattr(Fd, TCSANOW, &T);
+    return Link::ApplyTermios(Fd, T);
 }
 
 } // namespace
@@ -81,7 +79,8 @@ bool Line::Open(std::string& Error)
     switch (FWhere.Kind) {
     case Place::Pty: return OpenPty(Error);
     case Place::Port: return OpenPort(Error);
-    case Place::Tcp: return Listen(Error);
+    case Place::Tcp:
+    case Place::ModbusTcp: return Listen(Error);
     case Place::None: break;
     }
     Error = "nowhere to serve";
@@ -116,7 +115,7 @@ bool Line::OpenPty(std::string& Error)
         ::close(Master);
         return false;
     }
-    SetRaw(Slave, B0);
+    SetRaw(Slave, B0, Link::Parity::None, 1);
     // Replace the symlink in one step: a client never sees it missing or
     // half made while the line is up.
     const std::string Temp = FWhere.Path + ".new" + std::to_string(getpid());
@@ -152,7 +151,12 @@ bool Line::OpenPort(std::string& Error)
         return false;
     }
     const speed_t Code = Link::SpeedCode(FWhere.Baud);
-    SetRaw(Fd, Code == B0 ? B115200 : Code);
+    if (!SetRaw(Fd, Code == B0 ? B115200 : Code, FWhere.Parity, FWhere.StopBits)) {
+        Error = Errno("Cannot set " + FWhere.Path + " to " + std::to_string(FWhere.Baud) + " baud " +
+                      Link::FramingName(FWhere.Parity, FWhere.StopBits));
+        ::close(Fd);
+        return false;
+    }
     tcflush(Fd, TCIOFLUSH);
     FData = Fd;
     return true;
@@ -173,7 +177,7 @@ bool Line::Listen(std::string& Error)
     const int Fd = ::socket(Found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     int One = 1;
     if (Fd < 0 || setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One) != 0 ||
-        ::bind(Fd, Found->ai_addr, Found->ai_addrlen) != 0 || ::listen(Fd, 1) != 0) {
+        ::bind(Fd, Found->ai_addr, Found->ai_addrlen) != 0 || ::listen(Fd, 8) != 0) {
         Error = Errno("Cannot listen on " + FWhere.Host + ":" + Port);
         if (Fd >= 0)
             ::close(Fd);
@@ -240,6 +244,7 @@ std::string Line::Describe() const
     case Place::Pty: return FSlavePath + " " + FWhere.Path;
     case Place::Port: return FWhere.Path;
     case Place::Tcp:
+    case Place::ModbusTcp:
         return (FWhere.Host.find(':') != std::string::npos ? "[" + FWhere.Host + "]" : FWhere.Host) + ":" +
                std::to_string(FBoundPort);
     case Place::None: break;

@@ -3,15 +3,19 @@
 #include <cstdint>
 #include <string>
 
+#include "link/SerialFraming.h"
+
 // Where velmor-sim serves: a pseudo-terminal it creates (with a symlink to
 // its slave), a serial port, or a TCP listener taking one client at a time.
 // Each can be taken away (a hang-up) and brought back (a replug).
 namespace LineSim {
 
 struct Place {
-    enum Kind { None, Pty, Port, Tcp } Kind = None;
+    enum Kind { None, Pty, Port, Tcp, ModbusTcp } Kind = None;
     std::string Path; // the symlink (Pty) or the device (Port)
     int Baud = 115200;
+    Link::Parity Parity = Link::Parity::Even; // Port: the character framing
+    int StopBits = 1;
     std::string Host; // Tcp
     uint16_t TcpPort = 0;
 };
@@ -50,7 +54,7 @@ public:
     bool Accept();
     // The TCP client went away (or the port failed): closes its descriptor.
     void DropData();
-    bool IsTcp() const { return FWhere.Kind == Place::Tcp; }
+    bool IsTcp() const { return FWhere.Kind == Place::Tcp || FWhere.Kind == Place::ModbusTcp; }
 
 private:
     bool OpenPty(std::string& Error);

@@ -93,9 +93,12 @@ Frame Server::ReadInputs(const Request& R, bool& Silent)
             return Refused(R, Silent);
         return Link::BuildReadResponse(FAddress, R.Function, Slice(Link::PackStatus(S), 0, R));
     }
-    if (Within(R, Link::Input::Reason, Link::Input::Reason + Link::Input::ReasonCount)) {
+    if (Within(R, Link::Input::Reason, Link::Input::Reason + Link::Input::ReasonRangeCount)) {
         std::vector<uint16_t> Block{FReason};
         Link::AppendInt32(Block, FReasonValue);
+        Block.push_back(FRangeGiven ? 1 : 0);
+        Link::AppendInt32(Block, FRangeGiven ? FLow : 0);
+        Link::AppendInt32(Block, FRangeGiven ? FHigh : 0);
         return Link::BuildReadResponse(FAddress, R.Function, Slice(Block, Link::Input::Reason, R));
     }
     if (Within(R, Link::Input::Ident, Link::Input::Ident + Link::Input::IdentCount)) {
@@ -190,6 +193,7 @@ Frame Server::Refuse(const Request& R, Link::Reason Why, int32_t Value)
 {
     FReason = static_cast<uint16_t>(Why);
     FReasonValue = Value;
+    FRangeGiven = Link::ReasonRange(Why, FLow, FHigh);
     return Exception(R, Link::ExceptionFor(Why));
 }
 

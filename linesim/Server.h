@@ -44,6 +44,8 @@ private:
     uint8_t FAddress;
     uint16_t FReason = 0;
     int32_t FReasonValue = 0;
+    bool FRangeGiven = false;
+    int32_t FLow = 0, FHigh = 0;
     uint16_t FLastCommand = 0;
     int32_t FLastArgument = 0;
 };

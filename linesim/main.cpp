@@ -2,8 +2,11 @@
 // protocol (docs/protocol.md) with the model of the in-process virtual
 // controller, on a pseudo-terminal, a serial port or TCP, until SIGINT or
 // SIGTERM, and plays the faults a real line has. One thread, one poll().
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -12,8 +15,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "link/Mbap.h"
 #include "link/RtuFrame.h"
+#include "link/Trace.h"
 #include "linesim/Line.h"
 #include "linesim/Server.h"
 #include "sim/Controller.h"
@@ -21,32 +27,43 @@
 
 namespace {
 
-const char* const Usage = R"(Usage: velmor-sim (--pty PATH | --port DEVICE | --tcp HOST:PORT) [options]
+const char* const Usage = R"(Usage: velmor-sim (--pty PATH | --port DEVICE | --tcp HOST:PORT | --modbus-tcp HOST:PORT) [options]
 
-The virtual controller VLM-1 as a device on a Modbus RTU line (docs/protocol.md),
-with the same model as the panel's in-process virtual controller. It runs until
-SIGINT or SIGTERM, so the axis keeps its coordinate while panels come and go.
+The virtual controller VLM-1 as a device on a Modbus RTU line, with the same
+model as the panel's in-process virtual controller (the line protocol is
+docs/protocol.md in the Velmor source). It runs until SIGINT or SIGTERM, so the
+axis keeps its coordinate while panels come and go.
 
 Where it serves (exactly one):
   --pty PATH          create a pseudo-terminal and keep a symlink at PATH to its
                       slave; prints "SLAVE PATH" on one line, then serves
                       (an existing PATH is replaced only when it is a symlink)
-  --port DEVICE       a serial port, raw 8N1, opened exclusively; prints DEVICE
+  --port DEVICE       a serial port, raw, opened exclusively; prints DEVICE
   --tcp HOST:PORT     RTU frames over TCP (no MBAP header), one client at a time
                       (a second is turned away), a numeric address ([::1]:PORT
                       for IPv6; port 0: any free port); prints HOST:PORT as bound
+  --modbus-tcp HOST:PORT
+                      Modbus TCP (MBAP framing) as a device with its own
+                      Ethernet port: any number of clients at once, each
+                      answered with its transaction id; the unit id is the
+                      address (--address; 0 and 255 also reach it)
 Options:
   --baud N            line speed (default 115200); sets the port's speed and the
                       silence that ends a frame (3.5 characters, 1.75 ms above
                       19200); a pseudo-terminal or TCP uses a 5 ms silence
+  --parity P          none, even or odd (default even: 8E1, the Modbus default)
+  --stopbits N        1 or 2 (default 1, or 2 when --parity none: 8N2)
   --address N         slave address 1..247 (default 1); 0 (broadcast) is carried
                       out and never answered
   --state FILE        the stored parameters (default: as the virtual controller,
-                      $VELMOR_SIM_STATE or ~/.local/state/velmor/virtual-controller.ini),
-                      loaded at start (power-on) and written by the store command
+                      $VELMOR_SIM_STATE, else
+                      ~/.local/state/velmor/virtual-controller.ini), loaded at
+                      start (power-on) and written by the store command
   --control FILE      the control file (default: as the virtual controller,
-                      $VELMOR_SIM_CONTROL or virtual-controller.control beside the
-                      state file), read again within 200 ms of a change
+                      $VELMOR_SIM_CONTROL, else virtual-controller.control beside
+                      the state file), read again within 200 ms of a change
+  --trace FILE        append every frame received and sent to FILE: monotonic
+                      microseconds, rx or tx, the bytes in hex
   --fault KIND        play a fault on the next answer: no-answer (the request is
                       carried out, its answer lost), late=MS (the answer MS ms
                       late), bad-crc, truncate (the answer without its last 3
@@ -65,11 +82,14 @@ Control file lines for the line (besides link=down/up and fail lines):
                       change of the file
   link=down           every request goes unanswered (the controller hears nothing)
 
+Exit codes: 0 ended by SIGINT or SIGTERM (or --help), 1 bad usage or a place
+it cannot serve.
+
 Examples:
   velmor-sim --pty /tmp/velmor-line
-  VELMOR_LINK=serial:/tmp/velmor-line build/bin/velmor
+  VELMOR_LINK=serial:/tmp/velmor-line velmor
   velmor-sim --tcp 127.0.0.1:5020 --address 3
-  velmor-sim --port /dev/ttyUSB1 --baud 9600 --fault late=200 --fault-every
+  velmor-sim --port /dev/ttyUSB1 --baud 9600 --parity none --fault late=200 --fault-every
   echo 'line hangup 2000' >> ~/.local/state/velmor/virtual-controller.control
 )";
 
@@ -81,12 +101,14 @@ struct Config {
     bool Every = false;
     bool StateSet = false, ControlSet = false;
     std::string State, Control;
+    std::string TracePath;
+    bool StopBitsSet = false;
 };
 
 int BadUsage(const std::string& Text)
 {
     std::fprintf(stderr, "velmor-sim: %s\nTry 'velmor-sim --help'.\n", Text.c_str());
-    return 2;
+    return 1;
 }
 
 bool ParseNumber(const std::string& S, long Low, long High, long& Out)
@@ -128,7 +150,8 @@ std::string ParseArguments(int Argc, char** Argv, Config& C, bool& Help)
             continue;
         }
         static const char* const WithValue[] = {"--pty", "--port", "--tcp", "--baud", "--address",
-                                                "--state", "--control", "--fault"};
+                                                "--state", "--control", "--fault", "--parity",
+                                                "--stopbits", "--trace", "--modbus-tcp"};
         if (std::find_if(std::begin(WithValue), std::end(WithValue), [&](const char* O) { return Arg == O; }) ==
             std::end(WithValue))
             return "unknown option " + Arg;
@@ -144,16 +167,34 @@ std::string ParseArguments(int Argc, char** Argv, Config& C, bool& Help)
             C.Where.Kind = Arg == "--pty" ? LineSim::Place::Pty : LineSim::Place::Port;
             C.Where.Path = Value;
             ++Places;
-        } else if (Arg == "--tcp") {
+        } else if (Arg == "--tcp" || Arg == "--modbus-tcp") {
             if (!LineSim::ParseHostPort(Value, C.Where.Host, C.Where.TcpPort))
-                return "--tcp " + Value + ": give HOST:PORT, for example 127.0.0.1:5020";
-            C.Where.Kind = LineSim::Place::Tcp;
+                return Arg + " " + Value + ": give HOST:PORT, for example 127.0.0.1:5020";
+            C.Where.Kind = Arg == "--tcp" ? LineSim::Place::Tcp : LineSim::Place::ModbusTcp;
             ++Places;
         } else if (Arg == "--baud") {
             if (!ParseNumber(Value, 1, 4000000, N) || !LineSim::KnownBaud(static_cast<int>(N)))
                 return "--baud " + Value + ": use 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, "
                                            "460800 or 921600";
             C.Where.Baud = static_cast<int>(N);
+        } else if (Arg == "--parity") {
+            if (Value == "none")
+                C.Where.Parity = Link::Parity::None;
+            else if (Value == "even")
+                C.Where.Parity = Link::Parity::Even;
+            else if (Value == "odd")
+                C.Where.Parity = Link::Parity::Odd;
+            else
+                return "--parity " + Value + ": use none, even or odd";
+        } else if (Arg == "--stopbits") {
+            if (Value != "1" && Value != "2")
+                return "--stopbits " + Value + ": use 1 or 2";
+            C.Where.StopBits = Value[0] - '0';
+            C.StopBitsSet = true;
+        } else if (Arg == "--trace") {
+            if (Value.empty())
+                return "--trace needs a file";
+            C.TracePath = Value;
         } else if (Arg == "--address") {
             if (!ParseNumber(Value, Link::MinAddress, Link::MaxAddress, N))
                 return "--address " + Value + ": use 1..247";
@@ -171,10 +212,12 @@ std::string ParseArguments(int Argc, char** Argv, Config& C, bool& Help)
         }
     }
     if (Places != 1)
-        return Places == 0 ? "say where to serve: --pty PATH, --port DEVICE or --tcp HOST:PORT"
-                           : "give only one of --pty, --port and --tcp";
+        return Places == 0 ? "say where to serve: --pty PATH, --port DEVICE, --tcp HOST:PORT or --modbus-tcp HOST:PORT"
+                           : "give only one of --pty, --port, --tcp and --modbus-tcp";
     if (C.Every && !C.HaveFault)
         return "--fault-every needs a --fault";
+    if (!C.StopBitsSet)
+        C.Where.StopBits = Link::DefaultStopBits(C.Where.Parity);
     return {};
 }
 
@@ -182,8 +225,9 @@ std::string ParseArguments(int Argc, char** Argv, Config& C, bool& Help)
 // the faults played on them.
 class Loop {
 public:
-    Loop(const Config& C, LineSim::Line& L, Sim::VirtualController& D, LineSim::Server& S, int64_t& Clock)
-        : FConfig(C), FLine(L), FDevice(D), FServer(S), FClock(Clock)
+    Loop(const Config& C, LineSim::Line& L, Sim::VirtualController& D, LineSim::Server& S, int64_t& Clock,
+         Link::Trace& T)
+        : FConfig(C), FLine(L), FDevice(D), FServer(S), FClock(Clock), FTrace(T)
     {
         FGapNs = (C.Where.Kind == LineSim::Place::Port ? Link::FrameGapUs(C.Where.Baud) : 5000) * 1000;
     }
@@ -204,6 +248,7 @@ private:
     Sim::VirtualController& FDevice;
     LineSim::Server& FServer;
     int64_t& FClock;
+    Link::Trace& FTrace;
     int64_t FGapNs;
     Link::Frame FIn, FOut;
     int64_t FLastByte = 0;
@@ -267,6 +312,7 @@ void Loop::Answer(int64_t Now, const Link::ParsedRequest& P)
     const bool Mine = Heard && (P.Req.Address == FServer.Address() || P.Req.Address == Link::Broadcast);
     const Sim::LineRule* Fault = Mine ? TakeFault() : nullptr;
     if (Fault && Fault->Kind == Sim::LineFaultKind::Hangup) {
+        FTrace.Verdict("fault: hang-up for " + std::to_string(Fault->Ms) + " ms");
         HangUp(Now, Fault->Ms);
         return;
     }
@@ -275,10 +321,11 @@ void Loop::Answer(int64_t Now, const Link::ParsedRequest& P)
         return;
     if (Fault) {
         switch (Fault->Kind) {
-        case Sim::LineFaultKind::NoAnswer: return;
+        case Sim::LineFaultKind::NoAnswer: FTrace.Verdict("fault: no answer"); return;
         case Sim::LineFaultKind::BadCrc: Reply.back() ^= 0x5A; break;
         case Sim::LineFaultKind::Truncate: Reply.resize(Reply.size() > 4 ? Reply.size() - 3 : 1); break;
         case Sim::LineFaultKind::Late:
+            FTrace.Verdict("fault: answer " + std::to_string(Fault->Ms) + " ms late");
             FLate = true;
             FSendAt = Now + static_cast<int64_t>(Fault->Ms) * 1000000;
             break;
@@ -286,8 +333,10 @@ void Loop::Answer(int64_t Now, const Link::ParsedRequest& P)
         }
     }
     FOut.insert(FOut.end(), Reply.begin(), Reply.end());
-    if (!FLate)
+    if (!FLate) {
+        FTrace.Sent(Reply.data(), Reply.size());
         Flush();
+    }
 }
 
 void Loop::Frames(int64_t Now, bool Ended)
@@ -298,6 +347,7 @@ void Loop::Frames(int64_t Now, bool Ended)
         if (P.Status == Link::RequestStatus::Incomplete)
             return;
         const size_t Used = std::min(std::max<size_t>(P.Used, 1), FIn.size());
+        FTrace.Received(FIn.data(), Used);
         FIn.erase(FIn.begin(), FIn.begin() + static_cast<std::ptrdiff_t>(Used));
         Answer(Now, P);
     }
@@ -400,11 +450,153 @@ bool Loop::Run(int SignalFd)
         }
         if (FLate && After >= FSendAt) {
             FLate = false;
+            FTrace.Sent(FOut.data(), FOut.size());
             Flush();
             Frames(After, false); // what came meanwhile
         }
         if (!FIn.empty() && !FLate && !FDown && After - FLastByte >= FGapNs)
             Frames(After, true);
+    }
+}
+
+// Modbus TCP: any number of clients, each request answered on its own
+// connection under its transaction id. The line's faults of the control file
+// apply to the answer as on a line (hang-up: the client is dropped).
+class MbapLoop {
+public:
+    MbapLoop(const Config& C, LineSim::Line& L, Sim::VirtualController& D, LineSim::Server& S, int64_t& Clock,
+             Link::Trace& T)
+        : FConfig(C), FLine(L), FDevice(D), FServer(S), FClock(Clock), FTrace(T)
+    {
+    }
+    bool Run(int SignalFd);
+
+private:
+    struct Peer {
+        int Fd;
+        Link::Frame In, Out;
+    };
+    // False when the client is to go.
+    bool Serve(Peer& P);
+    bool Flush(Peer& P);
+
+    const Config& FConfig;
+    LineSim::Line& FLine;
+    Sim::VirtualController& FDevice;
+    LineSim::Server& FServer;
+    int64_t& FClock;
+    Link::Trace& FTrace;
+    std::vector<Peer> FPeers;
+    bool FFaultUsed = false;
+};
+
+bool MbapLoop::Flush(Peer& P)
+{
+    while (!P.Out.empty()) {
+        const ssize_t N = ::send(P.Fd, P.Out.data(), P.Out.size(), MSG_NOSIGNAL);
+        if (N > 0) {
+            P.Out.erase(P.Out.begin(), P.Out.begin() + N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        return N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    return true;
+}
+
+bool MbapLoop::Serve(Peer& P)
+{
+    uint8_t Buffer[1024];
+    while (true) {
+        const ssize_t N = ::recv(P.Fd, Buffer, sizeof Buffer, 0);
+        if (N > 0) {
+            P.In.insert(P.In.end(), Buffer, Buffer + N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        return false;
+    }
+    while (true) {
+        const Link::MbapFrame F = Link::PeekMbap(P.In.data(), P.In.size());
+        if (F.Status == Link::MbapStatus::Malformed)
+            return false;
+        if (F.Status == Link::MbapStatus::Incomplete)
+            return Flush(P);
+        FTrace.Received(P.In.data(), F.Size);
+        Link::Frame Rtu = Link::MbapToRtu(P.In.data(), F.Size);
+        P.In.erase(P.In.begin(), P.In.begin() + static_cast<std::ptrdiff_t>(F.Size));
+        // Modbus TCP devices take unit 0 and 255 as "this device".
+        if (!Rtu.empty() && (Rtu[0] == 0 || Rtu[0] == 0xFF)) {
+            Rtu[0] = FServer.Address();
+            Rtu.resize(Rtu.size() - 2);
+            Link::AppendCrc(Rtu);
+        }
+        const Link::ParsedRequest R = Link::ParseRequest(Rtu.data(), Rtu.size(), true);
+        FClock = Sim::SteadyNow();
+        FDevice.LinkUp();
+        const Sim::LineRule* Fault = FDevice.Control().LineFault();
+        if (!Fault && FConfig.HaveFault && (FConfig.Every || !FFaultUsed)) {
+            FFaultUsed = true;
+            Fault = &FConfig.Fault;
+        }
+        if (Fault && Fault->Kind == Sim::LineFaultKind::Hangup) {
+            FTrace.Verdict("fault: hang-up (the client is dropped)");
+            return false;
+        }
+        Link::Frame Reply = FServer.Handle(R);
+        if (Reply.empty() || (Fault && Fault->Kind == Sim::LineFaultKind::NoAnswer))
+            continue;
+        Reply[0] = F.Unit; // answered under the unit id it was asked by
+        const Link::Frame Answer = Link::RtuToMbap(F.Transaction, Reply.data(), Reply.size());
+        FTrace.Sent(Answer.data(), Answer.size());
+        P.Out.insert(P.Out.end(), Answer.begin(), Answer.end());
+    }
+}
+
+bool MbapLoop::Run(int SignalFd)
+{
+    while (true) {
+        std::vector<pollfd> Fds = {{SignalFd, POLLIN, 0}, {FLine.ListenFd(), POLLIN, 0}};
+        for (const Peer& P : FPeers)
+            Fds.push_back({P.Fd, static_cast<short>(POLLIN | (P.Out.empty() ? 0 : POLLOUT)), 0});
+        const int Ready = ::poll(Fds.data(), Fds.size(), -1);
+        if (Ready < 0 && errno != EINTR) {
+            std::perror("velmor-sim: poll");
+            return false;
+        }
+        if (Ready <= 0)
+            continue;
+        if (Fds[0].revents & POLLIN)
+            return true;
+        std::vector<Peer> Kept;
+        for (size_t I = 0; I < FPeers.size(); ++I) {
+            Peer& P = FPeers[I];
+            const short Ev = Fds[2 + I].revents;
+            bool Keep = true;
+            if (Ev & (POLLIN | POLLHUP | POLLERR))
+                Keep = Serve(P);
+            else if (Ev & POLLOUT)
+                Keep = Flush(P);
+            if (Keep)
+                Kept.push_back(std::move(P));
+            else
+                ::close(P.Fd);
+        }
+        FPeers = std::move(Kept);
+        if (Fds[1].revents & POLLIN) {
+            while (true) {
+                const int Fd = ::accept4(FLine.ListenFd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (Fd < 0)
+                    break;
+                int One = 1;
+                setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
+                FPeers.push_back({Fd, {}, {}});
+            }
+        }
     }
 }
 
@@ -450,8 +642,13 @@ int main(int Argc, char** Argv)
     Sim::VirtualController Device(O); // power-on: the stored parameters
     LineSim::Server Server(Device, C.Address);
 
-    LineSim::Line Line(C.Where);
+    Link::Trace Trace;
     std::string Error;
+    if (!C.TracePath.empty() && !Trace.Open(C.TracePath, Error)) {
+        std::fprintf(stderr, "velmor-sim: %s\n", Error.c_str());
+        return 1;
+    }
+    LineSim::Line Line(C.Where);
     if (!Line.Open(Error)) {
         std::fprintf(stderr, "velmor-sim: %s\n", Error.c_str());
         return 1;
@@ -459,8 +656,14 @@ int main(int Argc, char** Argv)
     std::printf("%s\n", Line.Describe().c_str());
     std::fflush(stdout);
 
-    Loop L(C, Line, Device, Server, Clock);
-    const bool Ok = L.Run(SignalFd);
+    bool Ok;
+    if (C.Where.Kind == LineSim::Place::ModbusTcp) {
+        MbapLoop L(C, Line, Device, Server, Clock, Trace);
+        Ok = L.Run(SignalFd);
+    } else {
+        Loop L(C, Line, Device, Server, Clock, Trace);
+        Ok = L.Run(SignalFd);
+    }
     Line.Close();
     ::close(SignalFd);
     return Ok ? 0 : 1;

@@ -52,7 +52,10 @@ bool Number(const std::string& Text, const char* What, int Low, int High, int& O
 
 bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
 {
-    bool Seen[3] = {false, false, false};
+    static const char* const Names[] = {"baud", "address", "timeout", "parity", "stopbits", "trace", "unit"};
+    constexpr int Count = sizeof Names / sizeof Names[0];
+    bool Seen[Count] = {};
+    const bool Serial = C.Type == LinkConfig::Kind::Serial;
     size_t Pos = 0;
     while (true) {
         size_t Amp = Text.find('&', Pos);
@@ -63,13 +66,21 @@ bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
             return false;
         }
         std::string Name = Item.substr(0, Eq), Value = Item.substr(Eq + 1);
-        int Index = Name == "baud" ? 0 : Name == "address" ? 1 : Name == "timeout" ? 2 : -1;
-        if (Index < 0) {
-            Error = "unknown option \"" + Printable(Name) + "\" (known: baud, address, timeout)";
+        int Index = -1;
+        for (int I = 0; I < Count; ++I)
+            if (Name == Names[I])
+                Index = I;
+        // unit is Modbus TCP's name for the address.
+        if (Index == 6 && C.Type == LinkConfig::Kind::ModbusTcp)
+            Index = 1;
+        if (Index < 0 || Index == 6) {
+            Error = "unknown option \"" + Printable(Name) + "\" (known: baud, address, timeout, parity, stopbits, trace" +
+                    (C.Type == LinkConfig::Kind::ModbusTcp ? ", unit)" : ")");
             return false;
         }
         if (Seen[Index]) {
-            Error = "option " + Name + " is given twice";
+            Error = Index == 1 && C.Type == LinkConfig::Kind::ModbusTcp ? "option unit (or address) is given twice"
+                                                                         : "option " + Name + " is given twice";
             return false;
         }
         Seen[Index] = true;
@@ -83,15 +94,50 @@ bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
                 return false;
             }
         } else if (Index == 1) {
-            if (!Number(Value, "address", 1, 247, C.Address, Error))
+            if (!Number(Value, Name.c_str(), 1, 247, C.Address, Error))
                 return false;
-        } else if (!Number(Value, "timeout", 1, 10000, C.TimeoutMs, Error)) {
+        } else if (Index == 2) {
+            if (!Number(Value, "timeout", 1, 10000, C.TimeoutMs, Error))
+                return false;
+        } else if ((Index == 3 || Index == 4) && !Serial) {
+            Error = "option " + Name + " is for serial links only (the gateway sets its own line's framing)";
             return false;
+        } else if (Index == 3) {
+            if (Value == "none")
+                C.Parity = Parity::None;
+            else if (Value == "even")
+                C.Parity = Parity::Even;
+            else if (Value == "odd")
+                C.Parity = Parity::Odd;
+            else {
+                Error = "parity \"" + Printable(Value) + "\" is not none, even or odd";
+                return false;
+            }
+        } else if (Index == 4) {
+            if (Value != "1" && Value != "2") {
+                Error = "stopbits \"" + Printable(Value) + "\" is not 1 or 2";
+                return false;
+            }
+            C.StopBits = Value[0] - '0';
+        } else {
+            for (char Ch : Value)
+                if (static_cast<unsigned char>(Ch) < 0x20 || Ch == 0x7F) {
+                    Error = "the trace file's path holds a control character";
+                    return false;
+                }
+            if (Value.empty()) {
+                Error = "trace needs a file, e.g. trace=/tmp/velmor-line.trace";
+                return false;
+            }
+            C.TracePath = Value;
         }
         if (Amp == std::string::npos)
-            return true;
+            break;
         Pos = Amp + 1;
     }
+    if (!Seen[4])
+        C.StopBits = DefaultStopBits(C.Parity);
+    return true;
 }
 
 bool ParseTcpTarget(const std::string& Target, LinkConfig& C, std::string& Error)
@@ -166,11 +212,17 @@ bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error)
     } else if (L.compare(0, 4, "tcp:") == 0) {
         C.Type = LinkConfig::Kind::Tcp;
         Rest = L.substr(4);
+    } else if (L.compare(0, 11, "modbus-tcp:") == 0) {
+        C.Type = LinkConfig::Kind::ModbusTcp;
+        Rest = L.substr(11);
     } else {
-        Error = L.empty() ? "the setting is empty (use virtual, serial:PATH or tcp:HOST:PORT)"
-                          : "the setting does not start with virtual, serial: or tcp:";
+        Error = L.empty() ? "the setting is empty (use virtual, serial:PATH, tcp:HOST:PORT or modbus-tcp:HOST:PORT)"
+                          : "the setting does not start with virtual, serial:, tcp: or modbus-tcp:";
         return false;
     }
+    // Behind a gateway the line's speed is the gateway's, 9600 unless given.
+    if (C.Type != LinkConfig::Kind::Serial)
+        C.Baud = 9600;
     size_t Question = Rest.find('?');
     std::string Target = Rest.substr(0, Question);
     if (C.Type == LinkConfig::Kind::Serial) {
@@ -189,6 +241,8 @@ bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error)
     }
     if (Question != std::string::npos && !ParseOptions(Rest.substr(Question + 1), C, Error))
         return false;
+    if (C.Type != LinkConfig::Kind::Serial) // framing is the gateway's line's
+        C.StopBits = DefaultStopBits(C.Parity);
     Out = C;
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "link/SerialFraming.h"
+
 // The device library's link setting: one line saying which controller the
 // library talks to.
 //
@@ -9,13 +11,21 @@
 //   serial:PATH[?OPTIONS]                          RTU on a serial port
 //   tcp:HOST:PORT[?OPTIONS]                        RTU frames over TCP (ser2net, a
 //                                                  converter in transparent mode)
+//   modbus-tcp:HOST:PORT[?OPTIONS]                 Modbus TCP (MBAP framing): a
+//                                                  Modbus gateway such as
+//                                                  velmor-gateway, or velmor-sim
 //
 // OPTIONS are NAME=VALUE pairs joined by '&': baud (the line's speed, default
-// 115200; on tcp, the speed of the line behind the gateway, which sets the
-// deadlines), address (the controller's address 1..247, default 1), timeout
-// (the deadline of one request in ms, 1..10000; default derived from the
-// speed). HOST is a numeric address (127.0.0.1, [::1]): no name look-up,
-// whose time nobody bounds.
+// 115200; on tcp and modbus-tcp, the speed of the line behind the gateway,
+// which sets the deadlines: default 9600 there, the common gateway default),
+// address (the controller's address 1..247, default 1; unit is the same on
+// modbus-tcp), timeout (the deadline of one request in ms, 1..10000; default
+// derived from the speed), parity (none, even or odd; default even, as the
+// Modbus serial line standard says) and stopbits (1 or 2; default 1, or 2
+// when parity is none): serial only, a gateway sets its own line's framing;
+// trace (a file the frames on the line are appended to; up to the next '&').
+// HOST is a numeric address (127.0.0.1, [::1]): no name look-up, whose time
+// nobody bounds.
 //
 // The line comes from $VELMOR_LINK when set and not empty, else from the file
 // $XDG_CONFIG_HOME/velmor/link.conf ($XDG_CONFIG_HOME when absolute, else
@@ -25,15 +35,24 @@
 namespace Link {
 
 struct LinkConfig {
-    enum class Kind { Virtual, Serial, Tcp };
+    enum class Kind { Virtual, Serial, Tcp, ModbusTcp };
     Kind Type = Kind::Virtual;
     std::string Path;     // serial: the device
-    std::string Host;     // tcp: numeric address, without brackets
-    int Port = 0;         // tcp
-    int Baud = 115200;
-    int Address = 1;
+    std::string Host;     // tcp, modbus-tcp: numeric address, without brackets
+    int Port = 0;         // tcp, modbus-tcp
+    int Baud = 115200;    // tcp, modbus-tcp: 9600 unless given
+    int Address = 1;      // modbus-tcp: the unit id
     int TimeoutMs = 0;    // 0: derived from the speed
+    Link::Parity Parity = Link::Parity::Even;
+    int StopBits = 1;
+    std::string TracePath; // empty: no trace
 };
+
+// Whether the link reaches the controller through a TCP gateway.
+inline bool ThroughGateway(const LinkConfig& C)
+{
+    return C.Type == LinkConfig::Kind::Tcp || C.Type == LinkConfig::Kind::ModbusTcp;
+}
 
 // Parses one setting. On failure returns false, leaves Out alone and sets
 // Error to what is wrong, e.g. `address 300 is out of range 1..247`.

@@ -19,6 +19,23 @@ std::string Word(const char* What, int32_t Value)
     return std::string(What) + " word " + std::to_string(Value) + " is not valid: only bits 0..2 may be set";
 }
 
+// The reasons whose value must lie within a range, with that range.
+struct Ranged {
+    Reason Code;
+    const char* What;
+    const char* Unit;
+    int32_t Low, High;
+};
+
+const Ranged Ranges[] = {
+    {Reason::WorkingCurrent, "Working current", "mA", 0, MaxCurrent},
+    {Reason::AccelerationCurrent, "Acceleration current", "mA", 0, MaxCurrent},
+    {Reason::HoldingCurrent, "Holding current", "mA", 0, MaxCurrent},
+    {Reason::MinimumSpeed, "Minimum speed", "half-steps/s", 1, MaxSpeed},
+    {Reason::WorkingSpeed, "Working speed", "half-steps/s", 0, MaxSpeed},
+    {Reason::Acceleration, "Acceleration", "", 0, MaxAcceleration},
+};
+
 // The one table of refusal texts: the controller's English text for each
 // reason, with the value the reason names.
 struct Entry {
@@ -154,6 +171,25 @@ std::vector<uint16_t> CommandBlock(uint16_t Code, int32_t Argument)
 std::string ReasonText(Reason Code, int32_t Value)
 {
     return ReasonText(static_cast<uint16_t>(Code), Value);
+}
+
+bool ReasonRange(Reason Code, int32_t& Low, int32_t& High)
+{
+    for (const Ranged& R : Ranges)
+        if (R.Code == Code) {
+            Low = R.Low;
+            High = R.High;
+            return true;
+        }
+    return false;
+}
+
+std::string ReasonText(uint16_t Code, int32_t Value, int32_t Low, int32_t High)
+{
+    for (const Ranged& R : Ranges)
+        if (static_cast<uint16_t>(R.Code) == Code)
+            return Range(R.What, Value, R.Unit, Low, High);
+    return ReasonText(Code, Value);
 }
 
 std::string ReasonText(uint16_t Code, int32_t Value)

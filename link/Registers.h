@@ -61,6 +61,11 @@ constexpr uint16_t StatusCount = 9;  // 0x0000..0x0008, read whole
 constexpr uint16_t Reason = 0x0010;      // reason code of the last refusal (0 none)
 constexpr uint16_t ReasonValue = 0x0011; // the value it names, 2 registers
 constexpr uint16_t ReasonCount = 3;      // 0x0010..0x0012
+// The range the value was checked against, when the controller gives it:
+constexpr uint16_t ReasonRangeGiven = 0x0013; // 1: the two below hold it, 0: not given
+constexpr uint16_t ReasonLow = 0x0014;        // the least value taken, 2 registers
+constexpr uint16_t ReasonHigh = 0x0016;       // the greatest value taken, 2 registers
+constexpr uint16_t ReasonRangeCount = 8;      // 0x0010..0x0017
 
 constexpr uint16_t Ident = 0x0100;    // identification text
 constexpr uint16_t IdentCount = 0x20; // 0x0100..0x011F
@@ -137,6 +142,12 @@ constexpr int32_t MaxAcceleration = 40000; // half-steps per second squared
 std::string ReasonText(Reason Code, int32_t Value);
 // The same for a code read from the line.
 std::string ReasonText(uint16_t Code, int32_t Value);
+// The same with the range the controller gave (registers 0x0013..0x0017):
+// a reason whose text names a range names that one instead of ours.
+std::string ReasonText(uint16_t Code, int32_t Value, int32_t Low, int32_t High);
+// The range a reason's value is checked against (the currents, speeds and
+// the acceleration); false for a reason without one.
+bool ReasonRange(Reason Code, int32_t& Low, int32_t& High);
 // True when Code is in the table.
 bool KnownReason(uint16_t Code);
 // The exception a controller answers a refusal with: 0x04 (device failure)

@@ -1,5 +1,7 @@
 #include "link/RtuClient.h"
 
+#include "link/Mbap.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -7,7 +9,8 @@ namespace Link {
 
 namespace {
 
-constexpr size_t BufferSize = MaxFrameSize;
+// An RTU frame, or an MBAP one (its header is 4 bytes longer than an address and a CRC).
+constexpr size_t BufferSize = MaxFrameSize + 8;
 
 std::string Ms(int64_t Us) { return std::to_string((Us + 999) / 1000) + " ms"; }
 
@@ -17,17 +20,34 @@ RtuClient::RtuClient(LinkConfig Config, Clock Now) : FConfig(std::move(Config)),
 
 RtuClient::~RtuClient() = default;
 
+namespace {
+
+int BitsPerCharacter(const LinkConfig& C)
+{
+    // Behind a gateway the framing is not ours to know: 11 bits, as 8E1.
+    if (C.Type != LinkConfig::Kind::Serial)
+        return 11;
+    return 1 + 8 + (C.Parity == Parity::None ? 0 : 1) + C.StopBits;
+}
+
+bool Mbap(const LinkConfig& C) { return C.Type == LinkConfig::Kind::ModbusTcp; }
+
+} // namespace
+
 int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes) const
 {
     if (FConfig.TimeoutMs > 0)
         return static_cast<int64_t>(FConfig.TimeoutMs) * 1000;
-    return WireTimeUs(RequestBytes + AnswerBytes, FConfig.Baud) + 3 * FrameGapUs(FConfig.Baud) + TurnaroundUs;
+    return WireTimeUs(RequestBytes + AnswerBytes, FConfig.Baud, BitsPerCharacter(FConfig)) +
+           3 * FrameGapUs(FConfig.Baud) + TurnaroundUs + (ThroughGateway(FConfig) ? NetworkUs : 0);
 }
+
+int64_t RtuClient::SilenceUs() const { return Mbap(FConfig) ? 0 : FrameGapUs(FConfig.Baud); }
 
 std::string RtuClient::Where() const
 {
-    std::string Link = FConfig.Type == LinkConfig::Kind::Tcp
-                           ? "tcp " + (FConfig.Host.find(':') != std::string::npos ? "[" + FConfig.Host + "]"
+    std::string Link = ThroughGateway(FConfig)
+                           ? std::string(Mbap(FConfig) ? "modbus-tcp " : "tcp ") + (FConfig.Host.find(':') != std::string::npos ? "[" + FConfig.Host + "]"
                                                                                      : FConfig.Host) +
                                  ":" + std::to_string(FConfig.Port)
                            : FConfig.Path;
@@ -47,57 +67,166 @@ bool RtuClient::Lose(const std::string& Text)
     return Fail(Text + "; the link is closed");
 }
 
+bool RtuClient::WaitForSilence(const char* Name, int64_t UntilUs)
+{
+    const int64_t Silence = SilenceUs();
+    while (Silence > 0) {
+        const int64_t QuietAt = FLineBusyUntil + Silence;
+        // A line that never falls silent does not hold the request past its
+        // own deadline.
+        if (NowUs() >= QuietAt || NowUs() >= UntilUs)
+            return true;
+        uint8_t Sink[BufferSize];
+        size_t N = 0;
+        const IoStatus S = FPort->Receive(Sink, sizeof Sink, N, std::min(QuietAt, UntilUs));
+        if (S == IoStatus::Timeout)
+            continue;
+        if (S != IoStatus::Ok) {
+            Lose(std::string(Name) + ": " + FPort->ErrorText());
+            return false;
+        }
+        FTrace.Received(Sink, N);
+        FTrace.Verdict("dropped " + std::to_string(N) + " bytes before the request");
+        FLineBusyUntil = NowUs();
+    }
+    return true;
+}
+
+Response RtuClient::ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S)
+{
+    uint8_t Buffer[BufferSize];
+    size_t Have = 0, Skipped = 0;
+    bool Damaged = false;
+    Response Got;
+    while (true) {
+        size_t N = 0;
+        S = FPort->Receive(Buffer + Have, BufferSize - Have, N, UntilUs);
+        if (S != IoStatus::Ok && S != IoStatus::Timeout)
+            return Got;
+        if (S == IoStatus::Ok) {
+            FTrace.Received(Buffer + Have, N);
+            Have += N;
+            FLineBusyUntil = NowUs();
+        }
+        const bool Ended = S == IoStatus::Timeout || Have == BufferSize;
+        if (Mbap(FConfig)) {
+            // Whole frames of other transactions (a late answer to a request
+            // given up on) are passed over; anything not MBAP loses the
+            // stream.
+            while (true) {
+                const MbapFrame F = PeekMbap(Buffer, Have);
+                if (F.Status == MbapStatus::Malformed) {
+                    Got.Status = ResponseStatus::Malformed;
+                    return Got;
+                }
+                if (F.Status == MbapStatus::Incomplete) {
+                    Got.Status = Ended ? (Have ? ResponseStatus::Truncated : ResponseStatus::NoAnswer)
+                                       : ResponseStatus::Incomplete;
+                    break;
+                }
+                if (F.Transaction != FTransaction) {
+                    FTrace.Verdict("skipped an answer to transaction " + std::to_string(F.Transaction));
+                    std::copy(Buffer + F.Size, Buffer + Have, Buffer);
+                    Have -= F.Size;
+                    continue;
+                }
+                const Frame Rtu = MbapToRtu(Buffer, F.Size);
+                Got = ParseResponse(R, Rtu.data(), Rtu.size(), true);
+                break;
+            }
+        } else {
+            while (true) {
+                const size_t Noise = NoiseBefore(R, Buffer, Have);
+                if (Noise > 0) {
+                    std::copy(Buffer + Noise, Buffer + Have, Buffer);
+                    Have -= Noise;
+                    Skipped += Noise;
+                }
+                Got = ParseResponse(R, Buffer, Have, Ended);
+                // A bad CRC where another start follows in the buffer: the
+                // first was noise that looked like a start.
+                if (Got.Status == ResponseStatus::BadCrc && Have > 1 &&
+                    NoiseBefore(R, Buffer + 1, Have - 1) < Have - 1) {
+                    Damaged = true;
+                    std::copy(Buffer + 1, Buffer + Have, Buffer);
+                    --Have;
+                    ++Skipped;
+                    continue;
+                }
+                break;
+            }
+            if (Damaged && (Got.Status == ResponseStatus::NoAnswer || Got.Status == ResponseStatus::Truncated))
+                Got.Status = ResponseStatus::BadCrc;
+        }
+        if (Got.Status != ResponseStatus::Incomplete || S == IoStatus::Timeout)
+            break;
+    }
+    if (Skipped > 0)
+        FTrace.Verdict("skipped " + std::to_string(Skipped) + " bytes before the answer");
+    if (!Mbap(FConfig) && (Got.Status == ResponseStatus::Ok || Got.Status == ResponseStatus::Exception) &&
+        Have > Got.Used)
+        FTrace.Verdict("ignored " + std::to_string(Have - Got.Used) + " bytes after the answer");
+    return Got;
+}
+
 RtuClient::Result RtuClient::Transact(const char* Name, const Request& R, Tries T, Response& Out)
 {
-    const Frame Bytes = BuildRequest(R);
-    const int64_t Deadline = DeadlineUs(Bytes.size(), ResponseSize(R));
+    const Frame Rtu = BuildRequest(R);
+    const int64_t Deadline = DeadlineUs(Rtu.size(), ResponseSize(R));
+    const int64_t WireUs = WireTimeUs(Rtu.size(), FConfig.Baud, BitsPerCharacter(FConfig));
     std::string Problems;
-    for (int Try = 0; Try < (T == Tries::Twice ? 2 : 1); ++Try) {
+    for (int Try = 0; Try < (T == Tries::Once ? 1 : 2); ++Try) {
         if (!FPort) {
             Fail(NotOpenText);
             return Result::Failed;
         }
-        if (FPort->Discard() != IoStatus::Ok) {
+        if (Try > 0)
+            FTrace.Verdict("retry");
+        size_t Dropped = 0;
+        if (FPort->Discard(&Dropped) != IoStatus::Ok) {
             Lose(std::string(Name) + ": " + FPort->ErrorText());
             return Result::Failed;
         }
-        ++FSent;
+        if (Dropped > 0) {
+            FTrace.Verdict("dropped " + std::to_string(Dropped) + " late bytes");
+            FLineBusyUntil = std::max(FLineBusyUntil, NowUs());
+        }
         const int64_t Until = NowUs() + Deadline;
+        if (!WaitForSilence(Name, Until))
+            return Result::Failed;
+        const Frame Bytes = Mbap(FConfig) ? RtuToMbap(++FTransaction, Rtu.data(), Rtu.size()) : Rtu;
+        ++FSent;
         IoStatus S = FPort->Send(Bytes.data(), Bytes.size(), Until);
-        uint8_t Buffer[BufferSize];
-        size_t Have = 0;
+        FTrace.Sent(Bytes.data(), Bytes.size());
+        // The last byte leaves the port a wire time after the write.
+        FLineBusyUntil = NowUs() + WireUs;
         Response Got;
-        if (S == IoStatus::Ok) {
-            while (true) {
-                size_t N = 0;
-                S = FPort->Receive(Buffer + Have, BufferSize - Have, N, Until);
-                if (S == IoStatus::Ok) {
-                    Have += N;
-                    Got = ParseResponse(R, Buffer, Have, Have == BufferSize);
-                    if (Got.Status != ResponseStatus::Incomplete)
-                        break;
-                } else if (S == IoStatus::Timeout) {
-                    Got = ParseResponse(R, Buffer, Have, true);
-                    break;
-                } else {
-                    break;
-                }
-            }
-        }
+        if (S == IoStatus::Ok)
+            Got = ReadAnswer(R, Until, S);
         if (S == IoStatus::HangUp || S == IoStatus::Error) {
+            FTrace.Verdict("hang-up");
             Lose(std::string(Name) + ": " + FPort->ErrorText());
             return Result::Failed;
         }
-        if (S == IoStatus::Timeout && Have == 0)
-            Got.Status = ResponseStatus::NoAnswer;
-        if (Got.Status == ResponseStatus::Ok || Got.Status == ResponseStatus::Exception) {
+        // A Modbus gateway that got nothing from the line says so with
+        // exception 0x0A or 0x0B: as a timeout here.
+        const bool GatewaySilent = Got.Status == ResponseStatus::Exception && Mbap(FConfig) &&
+                                   (Got.Code == GatewayPathUnavailable || Got.Code == GatewayNoAnswer);
+        if (!GatewaySilent && (Got.Status == ResponseStatus::Ok || Got.Status == ResponseStatus::Exception)) {
+            FTrace.Verdict(Got.Status == ResponseStatus::Ok ? "answer" : "exception " + std::to_string(Got.Code));
             const Result Done = Got.Status == ResponseStatus::Ok ? Result::Ok : Result::Exception;
             Out = std::move(Got);
             return Done;
         }
-        std::string Problem = Got.Status == ResponseStatus::NoAnswer ? "no answer within " + Ms(Deadline)
-                                                                     : StatusText(Got.Status);
+        std::string Problem = GatewaySilent ? "the gateway had no answer from the line (Modbus exception " +
+                                                  std::to_string(Got.Code) + ")"
+                              : Got.Status == ResponseStatus::NoAnswer ? "no answer within " + Ms(Deadline)
+                                                                       : StatusText(Got.Status);
+        FTrace.Verdict(Got.Status == ResponseStatus::NoAnswer ? "timeout" : Problem);
         Problems += (Problems.empty() ? "" : ", then ") + Problem;
+        // A broken MBAP stream cannot carry a second try.
+        if (Mbap(FConfig) && Got.Status == ResponseStatus::Malformed)
+            break;
     }
     const std::string Text = std::string(Name) + ": no valid answer from the controller at " + Where() + " (" +
                              Problems + ")";
@@ -119,14 +248,23 @@ std::string RtuClient::ExceptionText(const char* Name, uint8_t Code)
 {
     const std::string Call = std::string(Name) + ": ";
     if (Code == IllegalValue || Code == DeviceFailure) {
+        // The reason with the range the controller checked against; a
+        // controller without the range registers refuses that read (0x02)
+        // and is asked for the reason alone.
         Response Why;
-        Result Rr = Transact(Name, ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::Reason,
-                                               Input::ReasonCount),
+        const uint8_t Address = static_cast<uint8_t>(FConfig.Address);
+        Result Rr = Transact(Name, ReadRequest(Address, ReadInput, Input::Reason, Input::ReasonRangeCount),
                              Tries::Twice, Why);
+        if (Rr == Result::Exception && Why.Code == IllegalAddress)
+            Rr = Transact(Name, ReadRequest(Address, ReadInput, Input::Reason, Input::ReasonCount), Tries::Twice, Why);
         if (Rr == Result::Failed)
             return FLastError;
-        if (Rr == Result::Ok && Why.Values.size() == Input::ReasonCount && Why.Values[0] != 0)
+        if (Rr == Result::Ok && Why.Values.size() >= Input::ReasonCount && Why.Values[0] != 0) {
+            if (Why.Values.size() == Input::ReasonRangeCount && Why.Values[3] == 1)
+                return ReasonText(Why.Values[0], GetInt32(&Why.Values[1]), GetInt32(&Why.Values[4]),
+                                  GetInt32(&Why.Values[6]));
             return ReasonText(Why.Values[0], GetInt32(&Why.Values[1]));
+        }
         return Call + (Code == IllegalValue ? "the controller refused the request and gave no reason"
                                             : "the controller reports a device failure");
     }
@@ -137,6 +275,9 @@ std::string RtuClient::ExceptionText(const char* Name, uint8_t Code)
         return Call + "the controller has no such register (Modbus exception 2, illegal data address)";
     case DeviceBusy:
         return Call + "the controller is busy (Modbus exception 6); try again";
+    case GatewayPathUnavailable:
+    case GatewayNoAnswer:
+        return Call + "the gateway had no answer from the line (Modbus exception " + std::to_string(Code) + ")";
     default:
         return Call + "the controller answered with Modbus exception " + std::to_string(Code);
     }
@@ -212,14 +353,20 @@ bool RtuClient::OpenDevice()
     FStatusFresh = false;
     FInfo.clear();
     std::string Error;
-    if (FConfig.Type == LinkConfig::Kind::Tcp) {
+    if (!FConfig.TracePath.empty() && !FTrace.IsOpen() && !FTrace.Open(FConfig.TracePath, Error))
+        return Fail("VLM_OpenDevice: " + Error);
+    if (ThroughGateway(FConfig)) {
         const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
         FPort = OpenTcp(FConfig.Host, FConfig.Port, ConnectMs, Error);
     } else {
-        FPort = OpenSerial(FConfig.Path, FConfig.Baud, Error);
+        FPort = OpenSerial(FConfig.Path, FConfig.Baud, FConfig.Parity, FConfig.StopBits, Error);
     }
-    if (!FPort)
+    if (!FPort) {
+        FTrace.Verdict("open failed: " + Error);
         return Fail(Error);
+    }
+    FTrace.Verdict("opened " + Where());
+    FLineBusyUntil = NowUs();
     Response Got;
     Result R = Transact("VLM_OpenDevice",
                         ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::Ident, Input::IdentCount),
@@ -233,7 +380,7 @@ bool RtuClient::OpenDevice()
     }
     if (R == Result::Failed)
         return false;
-    FInfo = "RTU " + Where() + ": " + UnpackIdent(Got.Values.data(), Got.Values.size());
+    FInfo = std::string(Mbap(FConfig) ? "Modbus TCP " : "RTU ") + Where() + ": " + UnpackIdent(Got.Values.data(), Got.Values.size());
     return true;
 }
 

@@ -7,22 +7,28 @@
 #include "link/LinkConfig.h"
 #include "link/Registers.h"
 #include "link/RtuFrame.h"
+#include "link/Trace.h"
 #include "link/Transport.h"
 
 // The device library's operations over the line: Modbus RTU requests on the
-// register map of link/Registers.h, through a serial port or a TCP gateway.
+// register map of link/Registers.h, through a serial port or a TCP gateway
+// (RTU frames as they are, or Modbus TCP's MBAP framing on modbus-tcp).
 // One member function per library call, with the same name and arguments as
 // the in-process virtual controller's, each returning the call's truth value
 // and, on failure, leaving the text GetLastError hands out. Every call
 // returns within its deadline on the caller's thread; no threads.
 //
 // - OpenDevice opens the port and reads the device's identification text: an
-//   open succeeds only when a controller answered. The probe is tried once;
-//   the panel's poll tries the next open itself.
+//   open succeeds only when a controller answered. The probe is tried twice.
 // - Each request has a deadline: the wire time of the request and its answer
-//   at the line's speed, plus three frame gaps and a turnaround of 25 ms
-//   (about 31 ms for a status read at 115200); timeout= in the link setting
-//   replaces it.
+//   at the line's speed, plus three frame gaps and a turnaround allowance of
+//   50 ms (about 58 ms for a status read at 115200 8E1), and 20 ms more for
+//   the network behind a gateway; timeout= in the link setting replaces it.
+// - Before it sends, the client leaves the line silent for 3.5 characters
+//   (1.75 ms above 19200 baud) after the last byte of any frame on it, as
+//   Modbus RTU asks (not on modbus-tcp: the gateway keeps its own line).
+// - Bytes before an answer that cannot begin it (not our address and the
+//   request's function or its exception) are skipped.
 // - No answer, a truncated answer or a damaged one (bad CRC, wrong address)
 //   to a read, a setter or a repeatable command is asked for once more; a
 //   relative move (StartdN) is never sent twice: its failure is reported and
@@ -41,7 +47,8 @@ class RtuClient {
 public:
     static constexpr const char* NotOpenText = "Device is not open";
     static constexpr int64_t FreshUs = 10000;
-    static constexpr int64_t TurnaroundUs = 25000;
+    static constexpr int64_t TurnaroundUs = 50000;
+    static constexpr int64_t NetworkUs = 20000;
 
     // Clock: monotonic microseconds, for how fresh the status block is (the
     // deadlines always run on the real clock).
@@ -92,14 +99,24 @@ public:
     uint64_t RequestsSent() const { return FSent; }
     // The deadline of a request of RequestBytes with an answer of AnswerBytes.
     int64_t DeadlineUs(size_t RequestBytes, size_t AnswerBytes) const;
+    // The silence the client leaves on the line before it sends (0 on
+    // modbus-tcp).
+    int64_t SilenceUs() const;
 
 private:
     enum class Result { Ok, Exception, Failed };
     enum class Tries {
         Twice, // once more after a lost or damaged answer; then the port closes
         Once,  // a move by: never sent again; the port stays open
-        Probe, // the open's identification read: once; the open fails
+        Probe, // the open's identification read: twice; the open fails
     };
+    // Waits until the line has been silent for SilenceUs, dropping what
+    // arrives meanwhile; false (the call's text set, the port closed) on a
+    // hang-up.
+    bool WaitForSilence(const char* Name, int64_t UntilUs);
+    // Reads the answer to R (sent as Sent) until it is whole or the deadline
+    // passes; S gives the transport's last status.
+    Response ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S);
     // Sends R and reads its answer. Failed: the call's text is set.
     Result Transact(const char* Name, const Request& R, Tries T, Response& Out);
     bool Write(const char* Name, uint16_t Start, std::vector<uint16_t> Values, bool Repeatable = true);
@@ -120,6 +137,9 @@ private:
     int64_t FStatusAt = 0;
     bool FStatusFresh = false;
     uint64_t FSent = 0;
+    Trace FTrace;
+    int64_t FLineBusyUntil = 0; // the end of the last frame on the line
+    uint16_t FTransaction = 0;  // modbus-tcp: the last transaction id
 };
 
 } // namespace Link

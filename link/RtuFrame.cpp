@@ -139,6 +139,16 @@ Response ParseResponse(const Request& R, const uint8_t* Data, size_t Size, bool 
     return Out;
 }
 
+size_t NoiseBefore(const Request& R, const uint8_t* Data, size_t Size)
+{
+    if (!Data)
+        return 0;
+    for (size_t I = 0; I < Size; ++I)
+        if (Data[I] == R.Address && (I + 1 == Size || (Data[I + 1] & ~ExceptionFlag) == R.Function))
+            return I;
+    return Size;
+}
+
 const char* StatusText(ResponseStatus S)
 {
     switch (S) {
@@ -252,11 +262,11 @@ int64_t FrameGapUs(int Baud)
     return static_cast<int64_t>(3.5 * CharTimeUs(Baud) + 0.5);
 }
 
-int64_t WireTimeUs(size_t Bytes, int Baud)
+int64_t WireTimeUs(size_t Bytes, int Baud, int Bits)
 {
     if (Baud <= 0)
         return 0;
-    return static_cast<int64_t>((static_cast<double>(Bytes) * 10e6) / Baud + 0.5);
+    return static_cast<int64_t>((static_cast<double>(Bytes) * Bits * 1e6) / Baud + 0.5);
 }
 
 } // namespace Link

@@ -24,6 +24,9 @@ constexpr uint8_t IllegalAddress = 0x02;
 constexpr uint8_t IllegalValue = 0x03; // the controller refused; reason at input 0x0010
 constexpr uint8_t DeviceFailure = 0x04;
 constexpr uint8_t DeviceBusy = 0x06;
+// A Modbus gateway's own: no path to the line, no answer on it.
+constexpr uint8_t GatewayPathUnavailable = 0x0A;
+constexpr uint8_t GatewayNoAnswer = 0x0B;
 
 constexpr uint8_t Broadcast = 0;
 constexpr uint8_t MinAddress = 1;
@@ -92,6 +95,13 @@ struct Response {
 // than Incomplete. Bytes beyond Used are not looked at.
 Response ParseResponse(const Request& R, const uint8_t* Data, size_t Size, bool TimedOut = false);
 
+// How many leading bytes of Data cannot begin the answer to R: the answer
+// starts with R's address and R's function (or its exception). Bytes a
+// transceiver emits while it switches, or the tail of an earlier frame, are
+// skipped this way. Size when no byte can begin it; a last byte equal to the
+// address may.
+size_t NoiseBefore(const Request& R, const uint8_t* Data, size_t Size);
+
 // A short English description of a status ("bad CRC", "truncated frame"...).
 const char* StatusText(ResponseStatus S);
 
@@ -130,7 +140,8 @@ Frame BuildException(uint8_t Address, uint8_t Function, uint8_t Code);
 double CharTimeUs(int Baud);
 // The silence that ends a frame: 3.5 characters, 1750 us above 19200 baud.
 int64_t FrameGapUs(int Baud);
-// Time on the wire of Bytes bytes at Baud, 10 bits each (8N1).
-int64_t WireTimeUs(size_t Bytes, int Baud);
+// Time on the wire of Bytes bytes at Baud, Bits each (start, 8 data, parity
+// and stop bits: 10 for 8N1, 11 for 8E1 and 8N2).
+int64_t WireTimeUs(size_t Bytes, int Baud, int Bits = 10);
 
 } // namespace Link

@@ -107,14 +107,22 @@ IoStatus Transport::Fail(IoStatus S, const std::string& Text)
     return S;
 }
 
-IoStatus Transport::Discard()
+IoStatus Transport::Discard(size_t* Dropped)
 {
+    int Pending = 0;
+    if (Dropped)
+        *Dropped = 0;
+    if (Dropped && ::ioctl(FFd, FIONREAD, &Pending) == 0 && Pending > 0)
+        *Dropped = static_cast<size_t>(Pending);
     DropInput();
     uint8_t Sink[256];
     for (int Round = 0; Round < 64; ++Round) {
         ssize_t N = ::read(FFd, Sink, sizeof Sink);
-        if (N > 0)
+        if (N > 0) {
+            if (Dropped && Pending <= 0)
+                *Dropped += static_cast<size_t>(N);
             continue;
+        }
         if (N == 0)
             return Fail(IoStatus::HangUp, "the " + FName + " hung up");
         if (errno == EINTR)
@@ -187,7 +195,8 @@ IoStatus Transport::Receive(uint8_t* Out, size_t Max, size_t& Got, int64_t Deadl
     }
 }
 
-std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, std::string& Error)
+std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits,
+                                      std::string& Error)
 {
     const std::string What = "Cannot open the port " + Path + ": ";
     const speed_t Speed = SpeedCode(Baud);
@@ -220,16 +229,12 @@ std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, std::st
         Error = What + (errno == ENOTTY ? std::string("not a serial port") : std::string(std::strerror(errno)));
         return nullptr;
     }
-    ::cfmakeraw(&T);
-    T.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    T.c_cflag |= CS8 | CLOCAL | CREAD;
-    T.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     // One byte makes a read return; with O_NONBLOCK an empty port gives
     // EAGAIN, so a read of 0 bytes means the line hung up.
-    T.c_cc[VMIN] = 1;
-    T.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&T, Speed) != 0 || ::cfsetospeed(&T, Speed) != 0 || ::tcsetattr(Fd, TCSANOW, &T) != 0) {
-        Error = What + "cannot set " + std::to_string(Baud) + " baud 8N1: " + std::strerror(errno);
+    SetRawFraming(T, P, StopBits);
+    if (::cfsetispeed(&T, Speed) != 0 || ::cfsetospeed(&T, Speed) != 0 || !ApplyTermios(Fd, T)) {
+        Error = What + "cannot set " + std::to_string(Baud) + " baud " + FramingName(P, StopBits) + ": " +
+                std::strerror(errno);
         return nullptr;
     }
     Port->FExclusive = ::ioctl(Fd, TIOCEXCL) == 0;

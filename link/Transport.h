@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "link/SerialFraming.h"
+
 // The byte pipes under the RTU client: a serial port (or a pseudo-terminal
 // standing in for one) and a TCP connection to a gateway. Each is a file
 // descriptor in non-blocking mode; every wait is a poll() bounded by a
@@ -27,9 +29,10 @@ public:
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
 
-    // Drops whatever arrived unasked (a late answer to an earlier request).
-    // A hang-up found on the way is reported.
-    IoStatus Discard();
+    // Drops whatever arrived unasked (a late answer to an earlier request,
+    // noise); their number goes to Dropped when given. A hang-up found on the
+    // way is reported.
+    IoStatus Discard(size_t* Dropped = nullptr);
     // Sends all Size bytes by the deadline.
     IoStatus Send(const uint8_t* Data, size_t Size, int64_t DeadlineUs);
     // Waits for bytes until the deadline; puts up to Max of them at Out and
@@ -51,11 +54,13 @@ protected:
     std::string FError;
 };
 
-// Opens a serial port raw 8N1 at Baud, exclusive (TIOCEXCL and an advisory
+// Opens a serial port raw at Baud with 8 data bits, the given parity and stop
+// bits, exclusive (TIOCEXCL and an advisory
 // lock), low-latency and RS-485 mode where the port has them (quietly not on
 // ports without, such as pseudo-terminals). Null with Error set when the port
 // is absent ("no such port"), not permitted, busy or not a serial port.
-std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, std::string& Error);
+std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits,
+                                      std::string& Error);
 
 // Connects to Host (a numeric IPv4 or IPv6 address) at Port within ConnectMs,
 // with TCP_NODELAY. Null with Error set on failure.

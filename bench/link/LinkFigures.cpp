@@ -7,6 +7,13 @@
 //
 // The client is driven as libvelmor.so drives it (RtuClient, the backend the
 // library hands every call to), so the requests it sends can be counted.
+// With the line's silence: the cost of a tick whose requests follow each
+// other (a setter, then the status), where the client waits 3.5 characters
+// before the second. Through velmor-gateway (Modbus TCP on loopback): the
+// latency it adds to a status read, and how many clients it serves at one
+// status read per 100 ms tick each before the line is the limit, beside the
+// line's floor (wire time of request and answer at 11 bits a byte, plus the
+// silence) at 115200 and 9600 baud.
 // Usage: link_figures [TICKS]   (default 200)
 #include <fcntl.h>
 #include <pty.h>
@@ -14,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +86,79 @@ double SilentOpenMs(int Baud, int Runs)
     return Median(T);
 }
 
+// A tick of a setter then a status read: the status read waits the silence.
+double PairMs(const std::string& Link, int Baud, int Ticks)
+{
+    Link::RtuClient C(Serial(Link, Baud));
+    if (!C.OpenDevice())
+        return -1;
+    std::vector<double> T;
+    for (int I = 0; I < Ticks; ++I) {
+        int32_t V;
+        const int64_t T0 = Link::NowUs();
+        if (!C.SetVw(100 + I % 7) || !C.GetStat(&V))
+            return -1;
+        T.push_back(Ms(Link::NowUs() - T0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return Median(T);
+}
+
+Link::LinkConfig ModbusTcp(const std::string& HostPort)
+{
+    Link::LinkConfig C;
+    std::string Error;
+    Link::ParseLinkLine("modbus-tcp:" + HostPort + "?unit=1&baud=115200&timeout=2000", C, Error);
+    return C;
+}
+
+// Median status read through the gateway, fresh each time.
+double GatewayReadMs(const std::string& HostPort, int Reads)
+{
+    Link::RtuClient C(ModbusTcp(HostPort), [] {
+        static int64_t Now = 0;
+        return Now += 1000000;
+    });
+    if (!C.OpenDevice())
+        return -1;
+    std::vector<double> T;
+    for (int I = 0; I < Reads; ++I) {
+        int32_t V;
+        const int64_t T0 = Link::NowUs();
+        if (!C.GetStat(&V))
+            return -1;
+        T.push_back(Ms(Link::NowUs() - T0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return Median(T);
+}
+
+// Clients, each reading the status once per 100 ms tick for Seconds: true
+// when every read was answered within its tick.
+bool ClientsKeepUp(const std::string& HostPort, int Clients, int Seconds)
+{
+    std::atomic<int> Late{0};
+    std::vector<std::thread> All;
+    for (int K = 0; K < Clients; ++K)
+        All.emplace_back([&] {
+            Link::RtuClient C(ModbusTcp(HostPort), [] { return Link::NowUs() + 100000000; });
+            if (!C.OpenDevice()) {
+                ++Late;
+                return;
+            }
+            const int64_t Start = Link::NowUs();
+            for (int64_t Tick = Start; Tick < Start + Seconds * 1000000LL; Tick += 100000) {
+                std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::microseconds(Tick)));
+                int32_t V;
+                if (!C.GetStat(&V) || Link::NowUs() > Tick + 100000)
+                    ++Late;
+            }
+        });
+    for (std::thread& T : All)
+        T.join();
+    return Late == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -117,6 +198,47 @@ int main(int argc, char** argv)
     }
     const double PerTick = static_cast<double>(C.RequestsSent() - Sent0) / Ticks;
     C.CloseDevice();
+    const double Pair115 = PairMs(Sim.Link, 115200, Ticks / 2), Pair96 = PairMs(Sim.Link, 9600, Ticks / 4);
+    const double Direct = [&] {
+        Link::RtuClient D(Serial(Sim.Link, 115200), [] {
+            static int64_t Now = 0;
+            return Now += 1000000;
+        });
+        std::vector<double> T;
+        if (!D.OpenDevice())
+            return -1.0;
+        for (int I = 0; I < Ticks; ++I) {
+            int32_t V;
+            const int64_t T0 = Link::NowUs();
+            if (!D.GetStat(&V))
+                return -1.0;
+            T.push_back(Ms(Link::NowUs() - T0));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return Median(T);
+    }();
+    double ThroughGateway = -1;
+    int Served[2] = {0, 0};
+    for (int G = 0; G < 2; ++G) {
+        const int Baud = G == 0 ? 115200 : 9600;
+        LinkTest::ChildProcess Gateway;
+        std::string Bound;
+        if (!Gateway.Start(VELMOR_GATEWAY_EXE, {"--port", Sim.Link, "--baud", std::to_string(Baud), "--listen",
+                                                "127.0.0.1:0"}) ||
+            !Gateway.ReadLine(Bound, 5000)) {
+            std::fprintf(stderr, "velmor-gateway did not start\n");
+            return 1;
+        }
+        if (G == 0)
+            ThroughGateway = GatewayReadMs(Bound, Ticks);
+        // More clients until one tick is missed (3 s each).
+        for (int N = 1; N <= 64; N = N < 8 ? N + 1 : N + 4) {
+            if (!ClientsKeepUp(Bound, N, 3))
+                break;
+            Served[G] = N;
+        }
+        Gateway.Stop();
+    }
     Sim.Process.Stop();
 
     std::vector<double> Absent;
@@ -140,6 +262,21 @@ int main(int argc, char** argv)
     std::printf("| link: round trips per page-1 poll tick, velmor-sim on a pty (target 1) | %.2f |\n", PerTick);
     std::printf("| link: library time per page-1 tick, velmor-sim on a pty, median / 95th percentile | %.3f / %.3f ms |\n",
                 Median(Tick), Percentile(Tick, 0.95));
+    std::printf("| link: a setter then the status in one tick (the second waits the 3.5-character silence), velmor-sim "
+                "on a pty, median at 115200 / 9600 baud | %.2f / %.2f ms |\n",
+                Pair115, Pair96);
+    std::printf("| link: status read direct on the pty / through velmor-gateway (Modbus TCP on loopback), median; the "
+                "gateway adds | %.2f / %.2f ms; %.2f ms |\n",
+                Direct, ThroughGateway, ThroughGateway - Direct);
+    // One status transaction on the line: 31 bytes at 11 bits, then the
+    // silence before the next.
+    const double Line115 = Ms(Link::WireTimeUs(Bytes, 115200, 11) + Link::FrameGapUs(115200));
+    const double Line96 = Ms(Link::WireTimeUs(Bytes, 9600, 11) + Link::FrameGapUs(9600));
+    std::printf("| link: clients at one status read per 100 ms tick through velmor-gateway: line floor (100 ms / "
+                "(wire time + silence) = %.2f / %.1f ms) at 115200 / 9600 baud | %d / %d (floor) ; measured on a pty: "
+                "%d / %d |\n",
+                Line115, Line96, static_cast<int>(100.0 / Line115), static_cast<int>(100.0 / Line96), Served[0],
+                Served[1]);
     std::printf("| link: open with no port (target well under 1 ms) | %.4f ms |\n", Median(Absent));
     std::printf("| link: open with nothing answering (the probe's deadline), 115200 / 9600 baud | %.1f / %.1f ms |\n",
                 Silent115, Silent96);

@@ -42,8 +42,22 @@ void CheckConfig(const Link::LinkConfig& C, const std::string& Input)
         Fail("speed out of range accepted", Input);
     if (C.Type == Kind::Serial && C.Path.empty())
         Fail("serial without a path accepted", Input);
-    if (C.Type == Kind::Tcp && (C.Host.empty() || C.Port < 1 || C.Port > 65535))
+    if ((C.Type == Kind::Tcp || C.Type == Kind::ModbusTcp) && (C.Host.empty() || C.Port < 1 || C.Port > 65535))
         Fail("tcp without host or port accepted", Input);
+    if (C.Parity != Link::Parity::None && C.Parity != Link::Parity::Even && C.Parity != Link::Parity::Odd)
+        Fail("unknown parity accepted", Input);
+    if (C.StopBits != 1 && C.StopBits != 2)
+        Fail("stop bits other than 1 or 2 accepted", Input);
+    if (C.Type != Kind::Serial && (C.Parity != Link::Parity::Even || C.StopBits != 1))
+        Fail("framing accepted behind a gateway", Input);
+    // No parity without stop bits given is 8N2: a line saying stopbits=1
+    // is the only way to 8N1.
+    if (C.Type == Kind::Serial && C.Parity == Link::Parity::None && C.StopBits == 1 &&
+        Input.find("stopbits=1") == std::string::npos)
+        Fail("8N1 without stopbits=1", Input);
+    for (char Ch : C.TracePath)
+        if (static_cast<unsigned char>(Ch) < 0x20 || Ch == 0x7F || Ch == '&')
+            Fail("trace path with a control character or '&'", Input);
 }
 
 void CheckText(const std::string& Text, const std::string& Input)

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "link/Mbap.h"
 #include "link/Registers.h"
 #include "link/RtuFrame.h"
 
@@ -86,6 +87,25 @@ void Client(const uint8_t* Data, size_t Size)
         break;
     }
     Link::StatusText(A.Status);
+    const size_t Noise = Link::NoiseBefore(R, Bytes.data(), Bytes.size());
+    Check(Noise <= Bytes.size(), "no more noise than bytes");
+    if (Noise < Bytes.size())
+        Check(Bytes[Noise] == R.Address, "an answer starts at our address");
+}
+
+// Modbus TCP: a frame found is within the bytes, and goes to RTU and back.
+void Mbap(const uint8_t* Data, size_t Size)
+{
+    const Link::MbapFrame F = Link::PeekMbap(Data, Size);
+    if (F.Status != Link::MbapStatus::Ok)
+        return;
+    Check(F.Size >= Link::MbapHeaderSize + 1 && F.Size <= Size, "an MBAP frame lies within the bytes");
+    const Link::Frame Rtu = Link::MbapToRtu(Data, F.Size);
+    Check(Rtu.size() == F.Size - 6 + 2 && Link::CrcMatches(Rtu.data(), Rtu.size()), "the RTU frame checks");
+    const Link::Frame Back = Link::RtuToMbap(F.Transaction, Rtu.data(), Rtu.size());
+    Check(Back.size() == F.Size && std::equal(Back.begin() + 6, Back.end(), Data + 6) && Back[0] == Data[0] &&
+              Back[1] == Data[1],
+          "MBAP to RTU and back gives the frame");
 }
 
 void Map(const uint8_t* Data, size_t Size)
@@ -100,6 +120,12 @@ void Map(const uint8_t* Data, size_t Size)
     if (Words.size() >= 3)
         Check(!Link::ReasonText(Words[0], Link::GetInt32(&Words[1])).empty() || Words[0] == 0,
               "every reason has a text");
+    if (Words.size() >= 7)
+        Check(!Link::ReasonText(Words[0], Link::GetInt32(&Words[1]), Link::GetInt32(&Words[3]),
+                                Link::GetInt32(&Words[5]))
+                       .empty() ||
+                  Words[0] == 0,
+              "every reason with a range has a text");
     Link::Status S;
     if (Link::UnpackStatus(Words.data(), Words.size(), S))
         Check(Link::PackStatus(S).size() == Link::Input::StatusCount, "a status packs whole");
@@ -112,5 +138,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     Server(Data, Size);
     Client(Data, Size);
     Map(Data, Size);
+    Mbap(Data, Size);
     return 0;
 }

@@ -174,7 +174,8 @@ TEST_F(ServerTest, AddressesFunctionsAndRangesOutsideTheMap)
         return Ask(At5(Link::ReadRequest(5, Fn, Start, Count)));
     };
     ExpectException(Read(Link::ReadInput, 0, 10), Link::IllegalAddress, "status + 1");
-    ExpectException(Read(Link::ReadInput, 0x0012, 2), Link::IllegalAddress, "past the reason");
+    ExpectException(Read(Link::ReadInput, 0x0017, 2), Link::IllegalAddress, "past the reason and its range");
+    ExpectException(Read(Link::ReadInput, 0x0010, 9), Link::IllegalAddress, "the reason block + 1");
     ExpectException(Read(Link::ReadInput, 0x0100, 33), Link::IllegalAddress, "past the text");
     ExpectException(Read(Link::ReadHolding, 0x0016, 3), Link::IllegalAddress, "past the parameters");
     ExpectException(Read(Link::ReadHolding, 0xFFFF, 2), Link::IllegalAddress, "end of the address space");

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "link/Mbap.h"
 #include "link/Registers.h"
 #include "link/RtuFrame.h"
 
@@ -211,4 +212,90 @@ TEST(Registers, ReasonTexts)
     for (uint16_t C = 1; C <= 20; ++C)
         EXPECT_TRUE(Link::KnownReason(C)) << C;
     EXPECT_FALSE(Link::KnownReason(21));
+}
+
+namespace {
+
+std::string DocText()
+{
+    std::ifstream Doc(VELMOR_SOURCE_DIR "/docs/protocol.md");
+    std::stringstream Text;
+    Text << Doc.rdbuf();
+    return Text.str();
+}
+
+} // namespace
+
+TEST(Mbap, FramesTranslateBothWaysAsThePageShows)
+{
+    const Frame Status = Link::BuildRequest(Link::ReadRequest(1, Link::ReadInput, 0, Link::Input::StatusCount));
+    const Frame Tcp = Link::RtuToMbap(0x0001, Status.data(), Status.size());
+    EXPECT_EQ(Hex(Tcp), "00 01 00 00 00 06 01 04 00 00 00 09");
+    const Link::MbapFrame F = Link::PeekMbap(Tcp.data(), Tcp.size());
+    ASSERT_EQ(F.Status, Link::MbapStatus::Ok);
+    EXPECT_EQ(F.Size, Tcp.size());
+    EXPECT_EQ(F.Transaction, 1);
+    EXPECT_EQ(F.Unit, 1);
+    EXPECT_EQ(Link::MbapToRtu(Tcp.data(), Tcp.size()), Status) << "the CRC is made again";
+
+    Link::Status S;
+    S.State = 4;
+    S.Nc = 2000;
+    S.Vc = 1000;
+    S.Adc = 240;
+    const Frame Answer = Link::BuildReadResponse(1, Link::ReadInput, Link::PackStatus(S));
+    const Frame TcpAnswer = Link::RtuToMbap(0x0001, Answer.data(), Answer.size());
+    const Frame Silent = Link::BuildException(9, Link::ReadInput, Link::GatewayNoAnswer);
+    const std::string Doc = DocText();
+    for (const Frame& Shown : {Tcp, TcpAnswer, Link::RtuToMbap(0x0002, Silent.data(), Silent.size())})
+        EXPECT_NE(Doc.find(Hex(Shown)), std::string::npos) << Hex(Shown);
+
+    // Every prefix is incomplete; two frames back to back are taken one by one.
+    for (size_t N = 0; N < Tcp.size(); ++N)
+        EXPECT_EQ(Link::PeekMbap(Tcp.data(), N).Status, Link::MbapStatus::Incomplete) << N;
+    Frame Two = Tcp;
+    Two.insert(Two.end(), TcpAnswer.begin(), TcpAnswer.end());
+    EXPECT_EQ(Link::PeekMbap(Two.data(), Two.size()).Size, Tcp.size());
+    // Not MBAP: a protocol id other than 0, a length too short or too long.
+    for (const Frame& Bad : {Frame{0, 1, 0, 1, 0, 6, 1, 4}, Frame{0, 1, 0, 0, 0, 1, 1, 4}, Frame{0, 1, 0, 0, 1, 0, 1, 4}})
+        EXPECT_EQ(Link::PeekMbap(Bad.data(), Bad.size()).Status, Link::MbapStatus::Malformed) << Hex(Bad);
+    EXPECT_TRUE(Link::RtuToMbap(1, Status.data(), 3).empty());
+}
+
+TEST(RtuFrame, NoiseBeforeAnAnswerIsCounted)
+{
+    const Link::Request R = Link::ReadRequest(1, Link::ReadInput, 0, 9);
+    const struct {
+        Frame Bytes;
+        size_t Noise;
+    } Cases[] = {
+        {{0x00, 0xFF, 0x01, 0x04}, 2}, // up to our address and function
+        {{0x01, 0x01, 0x84, 0x02}, 1}, // the exception starts too
+        {{0x07, 0x04, 0x01}, 2},       // a last byte equal to the address may begin it
+        {{0x02, 0x03, 0x04}, 3},       // nothing can
+        {{0x01, 0x04}, 0},
+        {{}, 0},
+    };
+    for (const auto& C : Cases)
+        EXPECT_EQ(Link::NoiseBefore(R, C.Bytes.data(), C.Bytes.size()), C.Noise) << Hex(C.Bytes);
+}
+
+TEST(RtuFrame, RefusalWithItsRangeAsThePageShows)
+{
+    std::vector<uint16_t> Why{static_cast<uint16_t>(Link::Reason::WorkingCurrent)};
+    Link::AppendInt32(Why, 2500);
+    int32_t Low = -1, High = -1;
+    ASSERT_TRUE(Link::ReasonRange(Link::Reason::WorkingCurrent, Low, High));
+    Why.push_back(1);
+    Link::AppendInt32(Why, Low);
+    Link::AppendInt32(Why, High);
+    const std::string Doc = DocText();
+    for (const Frame& F :
+         {Link::BuildRequest(Link::ReadRequest(1, Link::ReadInput, Link::Input::Reason, Link::Input::ReasonRangeCount)),
+          Link::BuildReadResponse(1, Link::ReadInput, Why), Link::BuildException(1, Link::ReadInput, Link::IllegalAddress)})
+        EXPECT_NE(Doc.find(Hex(F)), std::string::npos) << Hex(F);
+    EXPECT_EQ(Link::ReasonText(3, 800, 0, 500), "Working current 800 mA is out of range 0..500");
+    EXPECT_EQ(Link::ReasonText(8, 50000, 0, 40000), Link::ReasonText(8, 50000)) << "our own range, our own text";
+    EXPECT_EQ(Link::ReasonText(1, 3, 0, 9), Link::ReasonText(1, 3)) << "a reason without a range";
+    EXPECT_FALSE(Link::ReasonRange(Link::Reason::StepMode, Low, High));
 }

@@ -39,6 +39,7 @@ bool ChildProcess::Start(const std::string& Exe, const std::vector<std::string>&
                          const std::vector<std::string>& Env)
 {
     Stop();
+    FStatus = -1;
     // Everything the child needs is made before the fork: between fork and
     // exec only async-signal-safe calls.
     std::vector<std::string> Vars = Env;
@@ -119,6 +120,7 @@ bool ChildProcess::Running()
     int Status;
     if (::waitpid(FPid, &Status, WNOHANG) == FPid) {
         FPid = -1;
+        FStatus = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
         return false;
     }
     return true;

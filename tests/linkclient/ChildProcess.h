@@ -32,10 +32,14 @@ public:
     // SIGKILL at once, as a power cut would; reaped.
     void Kill();
     bool Running();
+    // The exit code once Running() saw it end by itself; -1 before, or when a
+    // signal ended it.
+    int ExitStatus() const { return FStatus; }
     pid_t Pid() const { return FPid; }
 
 private:
     pid_t FPid = -1;
+    int FStatus = -1;
     int FOut = -1;
     std::string FPending;
 };

@@ -302,7 +302,7 @@ TEST_F(LinkClient, TcpThroughSer2netInFrontOfThePseudoTerminal)
     ASSERT_TRUE(WaitUntil([&] { return C.OpenDevice(); }, 5000)) << Target << ": " << C.LastError();
     char* Info = nullptr;
     ASSERT_TRUE(C.GetInfo(&Info));
-    EXPECT_EQ(std::string(Info), "RTU tcp 127.0.0.1:" + std::to_string(Port) + " 115200 #1: " +
+    EXPECT_EQ(std::string(Info), "RTU tcp 127.0.0.1:" + std::to_string(Port) + " 9600 #1: " +
                                      Sim::VirtualController::InfoText);
     int32_t Nc = -1, State = -1;
     ASSERT_TRUE(C.SetNc(0) && C.SetVm(1000) && C.SetVw(4000) && C.SetAw(40000)) << C.LastError();
@@ -324,9 +324,26 @@ TEST(LinkSetting, LinesGiveTheirFieldsOrSayWhatIsWrong)
     ASSERT_TRUE(Link::ParseLinkLine(" serial:/dev/serial/by-id/usb-FTDI_x?baud=9600&address=17&timeout=80\n", C, E));
     EXPECT_TRUE(C.Type == LinkConfig::Kind::Serial && C.Path == "/dev/serial/by-id/usb-FTDI_x" && C.Baud == 9600 &&
                 C.Address == 17 && C.TimeoutMs == 80);
+    // The Modbus serial default is 8E1; no parity means two stop bits unless
+    // they are given.
+    EXPECT_TRUE(C.Parity == Link::Parity::Even && C.StopBits == 1) << Link::FramingName(C.Parity, C.StopBits);
+    const std::pair<const char*, const char*> Framings[] = {
+        {"serial:/dev/ttyS0?parity=none", "8N2"},
+        {"serial:/dev/ttyS0?stopbits=1&parity=none", "8N1"},
+        {"serial:/dev/ttyS0?parity=odd", "8O1"},
+        {"serial:/dev/ttyS0?stopbits=2", "8E2"},
+    };
+    for (const auto& F : Framings) {
+        ASSERT_TRUE(Link::ParseLinkLine(F.first, C, E)) << F.first << ": " << E;
+        EXPECT_STREQ(Link::FramingName(C.Parity, C.StopBits), F.second) << F.first;
+    }
+    // Behind a gateway the speed is the gateway's line's, 9600 unless given.
     ASSERT_TRUE(Link::ParseLinkLine("tcp:[::1]:4001?address=2", C, E));
     EXPECT_TRUE(C.Type == LinkConfig::Kind::Tcp && C.Host == "::1" && C.Port == 4001 && C.Address == 2 &&
-                C.Baud == 115200 && C.TimeoutMs == 0);
+                C.Baud == 9600 && C.TimeoutMs == 0);
+    ASSERT_TRUE(Link::ParseLinkLine("modbus-tcp:10.0.0.7:502?unit=9&baud=115200&trace=/tmp/a b.trace", C, E)) << E;
+    EXPECT_TRUE(C.Type == LinkConfig::Kind::ModbusTcp && C.Host == "10.0.0.7" && C.Port == 502 && C.Address == 9 &&
+                C.Baud == 115200 && C.TracePath == "/tmp/a b.trace");
     ASSERT_TRUE(Link::ParseLinkLine("virtual", C, E));
     EXPECT_TRUE(C.Type == LinkConfig::Kind::Virtual);
 
@@ -334,7 +351,13 @@ TEST(LinkSetting, LinesGiveTheirFieldsOrSayWhatIsWrong)
         {"serial:/dev/ttyUSB0?address=0", "address 0 is out of range 1..247"},
         {"serial:/dev/ttyUSB0?baud=12345", "baud 12345 is not a standard speed"},
         {"serial:/dev/ttyUSB0?baud=9600&baud=9600", "option baud is given twice"},
-        {"serial:/dev/ttyUSB0?parity=even", "unknown option \"parity\""},
+        {"serial:/dev/ttyUSB0?parity=mark", "parity \"mark\" is not none, even or odd"},
+        {"serial:/dev/ttyUSB0?stopbits=1.5", "stopbits \"1.5\" is not 1 or 2"},
+        {"serial:/dev/ttyUSB0?unit=3", "unknown option \"unit\""},
+        {"serial:/dev/ttyUSB0?trace=", "trace needs a file"},
+        {"tcp:127.0.0.1:4001?parity=none", "option parity is for serial links only"},
+        {"modbus-tcp:127.0.0.1:502?unit=3&address=3", "option unit (or address) is given twice"},
+        {"modbus-tcp:127.0.0.1", "tcp needs HOST:PORT"},
         {"serial:/dev/ttyUSB0?timeout=", "timeout \"\" is not a number"},
         {"serial:", "serial needs the port's path"},
         {"tcp:127.0.0.1", "tcp needs HOST:PORT"},
@@ -342,7 +365,7 @@ TEST(LinkSetting, LinesGiveTheirFieldsOrSayWhatIsWrong)
         {"tcp:300.1.2.3:4001", "host \"300.1.2.3\" is not a numeric address"},
         {"tcp:[1::2::3]:4001", "host \"1::2::3\" is not a numeric address"},
         {"tcp:127.0.0.1:70000", "port 70000 is out of range 1..65535"},
-        {"COM1", "does not start with virtual, serial: or tcp:"},
+        {"COM1", "does not start with virtual, serial:, tcp: or modbus-tcp:"},
     };
     for (const auto& B : Bad) {
         E.clear();
