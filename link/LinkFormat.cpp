@@ -15,17 +15,24 @@ namespace {
 // are at their default). A new option is one more line here.
 std::string Options(const LinkConfig& C)
 {
-    const LinkConfig Default;
     std::string Out;
     auto Add = [&](const char* Name, const std::string& Value) {
         Out += (Out.empty() ? "?" : "&") + std::string(Name) + "=" + Value;
     };
-    if (C.Baud != Default.Baud)
+    if (C.Baud != (ThroughGateway(C) ? 9600 : 115200))
         Add("baud", std::to_string(C.Baud));
-    if (C.Address != Default.Address)
-        Add("address", std::to_string(C.Address));
-    if (C.TimeoutMs != Default.TimeoutMs)
+    if (C.Type == LinkConfig::Kind::Serial) {
+        if (C.Parity != Parity::Even)
+            Add("parity", C.Parity == Parity::None ? "none" : "odd");
+        if (C.StopBits != DefaultStopBits(C.Parity))
+            Add("stopbits", std::to_string(C.StopBits));
+    }
+    if (C.Address != 1)
+        Add(C.Type == LinkConfig::Kind::ModbusTcp ? "unit" : "address", std::to_string(C.Address));
+    if (C.TimeoutMs != 0)
         Add("timeout", std::to_string(C.TimeoutMs));
+    if (!C.TracePath.empty())
+        Add("trace", C.TracePath);
     return Out;
 }
 
@@ -47,6 +54,8 @@ std::string FormatLinkLine(const LinkConfig& C)
         return "serial:" + C.Path + Options(C);
     case LinkConfig::Kind::Tcp:
         return "tcp:" + HostPort(C) + Options(C);
+    case LinkConfig::Kind::ModbusTcp:
+        return "modbus-tcp:" + HostPort(C) + Options(C);
     }
     return "virtual";
 }
@@ -133,9 +142,11 @@ std::string DescribeLink(const LinkConfig& C)
     case LinkConfig::Kind::Virtual:
         return "virtual controller";
     case LinkConfig::Kind::Serial:
-        return C.Path + " at " + std::to_string(C.Baud) + " baud" + Address;
+        return C.Path + " at " + std::to_string(C.Baud) + " baud " + FramingName(C.Parity, C.StopBits) + Address;
     case LinkConfig::Kind::Tcp:
         return "gateway " + HostPort(C) + " (RTU over TCP)" + Address;
+    case LinkConfig::Kind::ModbusTcp:
+        return "gateway " + HostPort(C) + " (Modbus TCP), unit " + std::to_string(C.Address);
     }
     return "virtual controller";
 }

@@ -124,7 +124,7 @@ TEST_F(LinkForm, ListsThePortsOfTheFolderAndWritesTheLineItShows)
     Again.seTcpPort->setValue(4001);
     Again.edTimeout->setText(QStringLiteral("250"));
     Ok(Again)->click();
-    EXPECT_EQ(Slurp(File), "tcp:10.0.0.7:4001?baud=9600&address=12&timeout=250\n");
+    EXPECT_EQ(Slurp(File), "tcp:10.0.0.7:4001?address=12&timeout=250\n");
 }
 
 TEST_F(LinkForm, CancelAndRefusedInputWriteNothing)

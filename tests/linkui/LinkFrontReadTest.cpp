@@ -102,7 +102,7 @@ TEST_F(FrontRead, EachOpenWhileNoLinkIsUpReadsTheSettingAgain)
     for (int Try = 0; Try < 2; ++Try) {
         EXPECT_FALSE(VLM_OpenDevice());
         EXPECT_EQ(Text(VLM_GetLastError), "Link setting in " + File.string() +
-                                              ": unknown option \"adress\" (known: baud, address, timeout) (read "
+                                              ": unknown option \"adress\" (known: baud, address, timeout, parity, stopbits, trace) (read "
                                               "\"serial:" + Sim.Link + "?adress=1\")");
     }
     int32_t V = 0;
@@ -205,7 +205,7 @@ TEST_F(FrontRead, TheDialogPutsThePanelOnTheLineWithoutARestart)
     ASSERT_TRUE(Seen);
     EXPECT_EQ(Refused, "");
     EXPECT_EQ(Slurp(File), "serial:" + Stable + "?timeout=300\n");
-    EXPECT_EQ(LinkPanel->toolTip().toStdString(), "Link: " + Stable + " at 115200 baud, address 1 (" + File.string() + ")");
+    EXPECT_EQ(LinkPanel->toolTip().toStdString(), "Link: " + Stable + " at 115200 baud 8E1, address 1 (" + File.string() + ")");
 
     // Taken down and up again at once; the poll retries if the busy machine
     // made the first probe late.
