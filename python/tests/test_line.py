@@ -177,3 +177,21 @@ def test_an_exception_in_the_with_block_stops_a_motion_it_started(sim: Sim) -> N
         rest = c.wait(timeout=10)  # a run not stopped would time out here
         assert rest.state_code in (0, 1) and not rest.moving
         c.goto(0)
+
+
+def test_sigterm_stops_a_motion_the_script_started_and_exits_143(sim: Sim) -> None:
+    script = ("import sys, time, velmor\n"
+              "with velmor.Controller() as c:\n"
+              "    c.configure(working_speed=3000, acceleration=20000)\n"
+              "    c.run('forward')\n"
+              "    print('running', flush=True)\n"
+              "    time.sleep(60)\n")
+    proc = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            text=True, env=dict(os.environ, PYTHONPATH=str(Path(velmor.__file__).parents[1])))
+    assert proc.stdout is not None and proc.stdout.readline() == "running\n", proc.stderr
+    proc.send_signal(signal.SIGTERM)
+    assert proc.wait(timeout=20) == 128 + signal.SIGTERM
+    with velmor.Controller() as c:
+        rest = c.wait(timeout=10)  # a run not stopped would time out here
+        assert not rest.moving
+        c.goto(0)

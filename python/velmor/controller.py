@@ -5,6 +5,8 @@ from __future__ import annotations
 import math
 import operator
 import os
+import signal
+import threading
 import time
 import warnings
 from typing import Any, ClassVar, Iterator, Literal, Optional, Union
@@ -102,6 +104,12 @@ class Controller:
     included) and a motion this controller started may still be under way,
     the motor is stopped (VLM_StartD(0)) before the device closes; a normal
     end of the block closes the device and leaves the motor as it is.
+
+    While it is open in the main thread, SIGTERM and SIGHUP (where the
+    program has not set handlers of its own) stop a motion this controller
+    started and end the program with SystemExit(128 + the signal's number),
+    so the `with` block closes the device; a second such signal meanwhile
+    ends the program at once.
     """
 
     _current: ClassVar[Optional["Controller"]] = None
@@ -125,6 +133,7 @@ class Controller:
             raise ConnectionError(self._lib.last_error() or "the device did not open")
         self._open = True
         Controller._current = self
+        self._saved_handlers = self._catch_end_signals()
 
     # ------------------------------------------------------------ lifetime
 
@@ -142,7 +151,32 @@ class Controller:
             return
         self._open = False
         Controller._current = None
+        self._restore_handlers()
         self._lib.raw("VLM_CloseDevice")
+
+    _END_SIGNALS = (signal.SIGTERM, signal.SIGHUP)
+
+    def _catch_end_signals(self) -> dict[int, Any]:
+        """Takes SIGTERM and SIGHUP where they still end the program without
+        a word (their default), so that a motion is stopped first."""
+        saved: dict[int, Any] = {}
+        if threading.current_thread() is not threading.main_thread():
+            return saved
+        for s in self._END_SIGNALS:
+            if signal.getsignal(s) == signal.SIG_DFL:
+                saved[s] = signal.signal(s, self._on_end_signal)
+        return saved
+
+    def _restore_handlers(self) -> None:
+        saved, self._saved_handlers = self._saved_handlers, {}
+        for s, handler in saved.items():
+            signal.signal(s, handler)
+
+    def _on_end_signal(self, signum: int, frame: Any) -> None:
+        self._restore_handlers()  # a second signal ends the program at once
+        if self._moving and self._open:
+            self._try_stop()
+        raise SystemExit(128 + signum)
 
     @property
     def closed(self) -> bool:
