@@ -1,7 +1,7 @@
 """Shared fixtures: the build tree's library and velmor-sim on a pseudo-terminal.
 
-The library reads its link setting at the first open of the process, so this
-process opens only the line of the one velmor-sim started here; tests on the
+The library keeps one device and one link per process, so this process opens
+only the line of the one velmor-sim started here; tests on the
 in-process virtual controller run in a subprocess of their own.
 """
 

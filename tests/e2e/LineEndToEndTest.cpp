@@ -175,8 +175,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(Sim.Start()) << "velmor-sim did not come up";
-        // The library reads its link setting once a process: one port path
-        // for every test of this process.
+        // One port path for every test of this process, so that a test's
+        // link does not depend on whether the one before closed its link.
         static const std::string Port = LinkTest::MakeTempFolder() + "/adapter";
         Line = std::make_unique<Relay>(Port, Sim.Link);
         // A generous deadline: the relay's thread shares a busy machine.

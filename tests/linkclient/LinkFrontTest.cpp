@@ -1,7 +1,7 @@
 // libvelmor.so's front with a malformed link setting: every open fails with
 // the text saying what is wrong and where it was read; the other calls fail
-// as on a closed device, and a close stays harmless. The setting is read once
-// a process, so this program holds this one case only.
+// as on a closed device, and a close stays harmless. The setting stays
+// malformed for the whole program, so it holds this one case only.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
