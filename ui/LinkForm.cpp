@@ -12,9 +12,11 @@
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "link/LinkFormat.h"
@@ -26,7 +28,17 @@ Link::SerialPortFolders TLinkForm::PortFolders;
 namespace {
 
 // The kinds in the order of the list.
-enum KindIndex { KindVirtual = 0, KindSerial = 1, KindTcp = 2 };
+enum KindIndex { KindVirtual = 0, KindSerial = 1, KindTcp = 2, KindModbusTcp = 3 };
+
+bool Gateway(int Kind) { return Kind == KindTcp || Kind == KindModbusTcp; }
+
+// A serial line's framings, the Modbus standard's first.
+struct Framing {
+    Link::Parity Parity;
+    int StopBits;
+};
+constexpr Framing Framings[] = {{Link::Parity::Even, 1}, {Link::Parity::Odd, 1}, {Link::Parity::None, 2},
+                                {Link::Parity::None, 1}, {Link::Parity::Even, 2}, {Link::Parity::Odd, 2}};
 
 // A port in the list: its path with what it is ("/dev/ttyUSB0 — FTDI
 // FT232R"), while the edit line above the list takes the path alone.
@@ -97,7 +109,7 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
     cbKind = new QComboBox(this);
     cbKind->setObjectName(QStringLiteral("cbKind"));
     cbKind->addItems({QStringLiteral("Виртуальный контроллер"), QStringLiteral("Последовательный порт"),
-                      QStringLiteral("Шлюз TCP (RTU поверх TCP)")});
+                      QStringLiteral("Шлюз TCP (RTU поверх TCP)"), QStringLiteral("Шлюз Modbus TCP")});
 
     cbPort = new QComboBox(this);
     cbPort->setObjectName(QStringLiteral("cbPort"));
@@ -123,6 +135,13 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
     for (const Link::SerialSpeed& S : Link::SerialSpeeds)
         cbBaud->addItem(QString::number(S.Baud), S.Baud);
 
+    cbFraming = new QComboBox(this);
+    cbFraming->setObjectName(QStringLiteral("cbFraming"));
+    for (const Framing& F : Framings)
+        cbFraming->addItem(QString::fromLatin1(Link::FramingName(F.Parity, F.StopBits)));
+    cbFraming->setToolTip(QStringLiteral("8 бит данных, чётность (E — чёт, O — нечёт, N — нет) и число "
+                                         "стоп-битов; 8E1 — стандарт Modbus"));
+
     seAddress = new QSpinBox(this);
     seAddress->setObjectName(QStringLiteral("seAddress"));
     seAddress->setRange(1, 247);
@@ -138,6 +157,7 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
     FForm->addRow(QStringLiteral("Адрес шлюза:"), edHost);
     FForm->addRow(QStringLiteral("Порт TCP:"), seTcpPort);
     FForm->addRow(QStringLiteral("Скорость линии, бод:"), cbBaud);
+    FForm->addRow(QStringLiteral("Формат байта:"), cbFraming);
     FForm->addRow(QStringLiteral("Адрес контроллера:"), seAddress);
     FForm->addRow(QStringLiteral("Ожидание ответа, мс:"), edTimeout);
 
@@ -194,7 +214,7 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
     Show(Setting.Ok ? Setting.Config : Link::LinkConfig());
 
     if (FReadOnly || Path.empty()) {
-        for (QWidget* W : std::initializer_list<QWidget*>{cbKind, cbPort, edHost, seTcpPort, cbBaud, seAddress, edTimeout})
+        for (QWidget* W : std::initializer_list<QWidget*>{cbKind, cbPort, edHost, seTcpPort, cbBaud, cbFraming, seAddress, edTimeout})
             W->setEnabled(false);
         Buttons->button(QDialogButtonBox::Ok)->setEnabled(false);
         Buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Закрыть"));
@@ -203,10 +223,15 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
 
 void TLinkForm::Show(const Link::LinkConfig& C)
 {
-    const int Kind = C.Type == Link::LinkConfig::Kind::Serial ? KindSerial
-                     : C.Type == Link::LinkConfig::Kind::Tcp  ? KindTcp
-                                                              : KindVirtual;
+    const int Kind = C.Type == Link::LinkConfig::Kind::Serial      ? KindSerial
+                     : C.Type == Link::LinkConfig::Kind::Tcp       ? KindTcp
+                     : C.Type == Link::LinkConfig::Kind::ModbusTcp ? KindModbusTcp
+                                                                   : KindVirtual;
     cbKind->setCurrentIndex(Kind);
+    FTracePath = C.TracePath;
+    for (int I = 0; I < static_cast<int>(std::size(Framings)); ++I)
+        if (Framings[I].Parity == C.Parity && Framings[I].StopBits == C.StopBits)
+            cbFraming->setCurrentIndex(I);
     if (C.Type == Link::LinkConfig::Kind::Serial) {
         const int Found = cbPort->findData(QString::fromStdString(C.Path), Qt::EditRole);
         if (Found >= 0)
@@ -214,7 +239,7 @@ void TLinkForm::Show(const Link::LinkConfig& C)
         else
             cbPort->setEditText(QString::fromStdString(C.Path));
     }
-    if (C.Type == Link::LinkConfig::Kind::Tcp) {
+    if (Link::ThroughGateway(C)) {
         edHost->setText(QString::fromStdString(C.Host));
         seTcpPort->setValue(C.Port);
     }
@@ -228,8 +253,9 @@ void TLinkForm::KindChanged()
 {
     const int Kind = cbKind->currentIndex();
     FForm->setRowVisible(cbPort, Kind == KindSerial);
-    FForm->setRowVisible(edHost, Kind == KindTcp);
-    FForm->setRowVisible(seTcpPort, Kind == KindTcp);
+    FForm->setRowVisible(edHost, Gateway(Kind));
+    FForm->setRowVisible(seTcpPort, Gateway(Kind));
+    FForm->setRowVisible(cbFraming, Kind == KindSerial);
     for (QWidget* W : std::initializer_list<QWidget*>{cbBaud, seAddress, edTimeout})
         FForm->setRowVisible(W, Kind != KindVirtual);
 }
@@ -245,8 +271,11 @@ std::string TLinkForm::ShownLine(std::string& Error) const
             Error = "Укажите порт.";
             return {};
         }
-    } else if (Kind == KindTcp) {
-        C.Type = Link::LinkConfig::Kind::Tcp;
+        const Framing& F = Framings[std::max(0, cbFraming->currentIndex())];
+        C.Parity = F.Parity;
+        C.StopBits = F.StopBits;
+    } else if (Gateway(Kind)) {
+        C.Type = Kind == KindTcp ? Link::LinkConfig::Kind::Tcp : Link::LinkConfig::Kind::ModbusTcp;
         C.Host = edHost->text().trimmed().toStdString();
         if (C.Host.size() > 2 && C.Host.front() == '[' && C.Host.back() == ']')
             C.Host = C.Host.substr(1, C.Host.size() - 2);
@@ -257,6 +286,7 @@ std::string TLinkForm::ShownLine(std::string& Error) const
         C.Port = seTcpPort->value();
     }
     if (Kind != KindVirtual) {
+        C.TracePath = FTracePath;
         C.Baud = cbBaud->currentData().toInt();
         C.Address = seAddress->value();
         if (!edTimeout->text().isEmpty()) {

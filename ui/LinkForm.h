@@ -49,6 +49,7 @@ public:
     QComboBox* cbKind = nullptr;
     QComboBox* cbPort = nullptr;
     QComboBox* cbBaud = nullptr;
+    QComboBox* cbFraming = nullptr;
     QSpinBox* seAddress = nullptr;
     QLineEdit* edTimeout = nullptr;
     QLineEdit* edHost = nullptr;
@@ -63,6 +64,9 @@ private:
     void Accept();
 
     TPlaces FPlaces;
+    // The trace file of the setting shown: the dialog has no field for it
+    // and writes it back as it was.
+    std::string FTracePath;
     bool FReadOnly = false;
     bool FSaved = false;
     class QFormLayout* FForm = nullptr;

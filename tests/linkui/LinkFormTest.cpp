@@ -186,6 +186,27 @@ TEST_F(LinkForm, AMalformedFileIsShownWithItsTextAndCanBeReplaced)
     EXPECT_EQ(Slurp(File), "virtual\n");
 }
 
+TEST_F(LinkForm, OkWithNothingChangedWritesTheSettingBackWhole)
+{
+    // What the dialog has a field for and what it has none for (the trace)
+    // survive an OK: a gateway of either kind, each serial framing.
+    for (const char* Line : {"modbus-tcp:10.0.0.7:5020?unit=3&timeout=80",
+                             "tcp:[::1]:4001?baud=19200&address=7",
+                             "serial:/dev/ttyUSB0?parity=none&stopbits=1&trace=/tmp/line.trace",
+                             "serial:/dev/ttyUSB0?baud=9600&parity=odd&stopbits=2", "serial:/dev/ttyUSB0?parity=none"}) {
+        WriteFile(std::string(Line) + "\n");
+        TLinkForm F(Places);
+        EXPECT_EQ(F.cbFraming->isVisibleTo(&F), std::string(Line).rfind("serial:", 0) == 0) << Line;
+        Ok(F)->click();
+        EXPECT_TRUE(F.Saved()) << Line << ": " << F.lbError->text().toStdString();
+        EXPECT_EQ(Slurp(File), std::string(Line) + "\n");
+    }
+    TLinkForm F(Places);
+    F.cbFraming->setCurrentIndex(F.cbFraming->findText(QStringLiteral("8E1")));
+    std::string Error;
+    EXPECT_EQ(F.ShownLine(Error), "serial:/dev/ttyUSB0");
+}
+
 TEST(LinkMenu, TheItemStandsAboveConnectAndIsDisabledOnALibraryNotOurs)
 {
     VelmorDouble::Reset();
