@@ -6,8 +6,7 @@
 #
 #   velmor_embed_version(<target>)
 
-add_executable(velmor_versiongen ${CMAKE_CURRENT_LIST_DIR}/VersionBlockGen.cpp)
-target_link_libraries(velmor_versiongen PRIVATE velmor_platform)
+velmor_program(velmor_versiongen SOURCES ${CMAKE_CURRENT_LIST_DIR}/VersionBlockGen.cpp DEPENDS velmor_platform)
 set_target_properties(velmor_versiongen PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 
 function(velmor_embed_version TARGET)

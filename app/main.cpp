@@ -30,13 +30,13 @@ int main(int argc, char** argv)
     Application::Initialize();
     Application::SetTitle(QStringLiteral("Velmor"));
 
-    TMainForm* MainForm = nullptr;
-    Guarded([&] { MainForm = new TMainForm(); });
-    if (MainForm) {
-        EndOfRun::Install(App, [MainForm] { MainForm->close(); });
-        MainForm->show();
+    TMainForm* Window = nullptr;
+    Guarded([&] { Window = new TMainForm(); });
+    if (Window) {
+        EndOfRun::Install(App, [Window] { Window->close(); });
+        Window->show();
         App.exec();
-        delete MainForm;
+        delete Window;
     }
     return 0;
 }

@@ -247,7 +247,7 @@ RtuClient::Result RtuClient::Transact(const char* Name, const Request& R, Tries 
 std::string RtuClient::ExceptionText(const char* Name, uint8_t Code)
 {
     const std::string Call = std::string(Name) + ": ";
-    if (Code == IllegalValue || Code == DeviceFailure) {
+    if (Code == IllegalValue || Code == ServerDeviceFailure) {
         // The reason with the range the controller checked against; a
         // controller without the range registers refuses that read (0x02)
         // and is asked for the reason alone.

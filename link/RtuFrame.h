@@ -22,7 +22,7 @@ constexpr uint8_t ExceptionFlag = 0x80;
 constexpr uint8_t IllegalFunction = 0x01;
 constexpr uint8_t IllegalAddress = 0x02;
 constexpr uint8_t IllegalValue = 0x03; // the controller refused; reason at input 0x0010
-constexpr uint8_t DeviceFailure = 0x04;
+constexpr uint8_t ServerDeviceFailure = 0x04;
 constexpr uint8_t DeviceBusy = 0x06;
 // A Modbus gateway's own: no path to the line, no answer on it.
 constexpr uint8_t GatewayPathUnavailable = 0x0A;

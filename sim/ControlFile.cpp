@@ -155,8 +155,8 @@ ControlState ParseControl(const std::string& Text)
         }
         if (Verb != "fail" && Verb != "fail-once")
             continue;
-        std::string Text;
-        std::string Name = Word(Rest, Text);
+        std::string Message;
+        std::string Name = Word(Rest, Message);
         if (Name.empty())
             continue;
         if (Name.compare(0, 4, "VLM_") != 0)
@@ -165,7 +165,7 @@ ControlState ParseControl(const std::string& Text)
             continue;
         FailRule Rule;
         Rule.Name = Name;
-        Rule.Text = Text.empty() ? "Simulated failure of " + Name : Text;
+        Rule.Text = Message.empty() ? "Simulated failure of " + Name : Message;
         Rule.Once = Verb == "fail-once";
         State.Rules.push_back(std::move(Rule));
     }

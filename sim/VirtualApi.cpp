@@ -25,7 +25,7 @@
 #include "link/LinkConfig.h"
 #include "link/RtuClient.h"
 #include "sim/Controller.h"
-#include "sim/LibraryMark.h"
+#include "device/LibraryMark.h"
 
 namespace {
 

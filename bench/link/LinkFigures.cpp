@@ -86,22 +86,31 @@ double SilentOpenMs(int Baud, int Runs)
     return Median(T);
 }
 
+// The median time of Step(0..Times-1), Pause apart; -1 when a step fails.
+template <class F>
+double MedianMs(int Times, std::chrono::milliseconds Pause, F Step)
+{
+    std::vector<double> T;
+    for (int I = 0; I < Times; ++I) {
+        const int64_t T0 = Link::NowUs();
+        if (!Step(I))
+            return -1;
+        T.push_back(Ms(Link::NowUs() - T0));
+        std::this_thread::sleep_for(Pause);
+    }
+    return Median(T);
+}
+
 // A tick of a setter then a status read: the status read waits the silence.
 double PairMs(const std::string& Link, int Baud, int Ticks)
 {
     Link::RtuClient C(Serial(Link, Baud));
     if (!C.OpenDevice())
         return -1;
-    std::vector<double> T;
-    for (int I = 0; I < Ticks; ++I) {
+    return MedianMs(Ticks, std::chrono::milliseconds(5), [&](int I) {
         int32_t V;
-        const int64_t T0 = Link::NowUs();
-        if (!C.SetVw(100 + I % 7) || !C.GetStat(&V))
-            return -1;
-        T.push_back(Ms(Link::NowUs() - T0));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return Median(T);
+        return C.SetVw(100 + I % 7) && C.GetStat(&V);
+    });
 }
 
 Link::LinkConfig ModbusTcp(const std::string& HostPort)
@@ -112,25 +121,17 @@ Link::LinkConfig ModbusTcp(const std::string& HostPort)
     return C;
 }
 
-// Median status read through the gateway, fresh each time.
-double GatewayReadMs(const std::string& HostPort, int Reads)
+// Median status read on the link, fresh each time.
+double MedianReadMs(const Link::LinkConfig& Config, int Reads)
 {
-    Link::RtuClient C(ModbusTcp(HostPort), [] {
+    Link::RtuClient C(Config, [] {
         static int64_t Now = 0;
         return Now += 1000000;
     });
     if (!C.OpenDevice())
         return -1;
-    std::vector<double> T;
-    for (int I = 0; I < Reads; ++I) {
-        int32_t V;
-        const int64_t T0 = Link::NowUs();
-        if (!C.GetStat(&V))
-            return -1;
-        T.push_back(Ms(Link::NowUs() - T0));
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return Median(T);
+    int32_t V;
+    return MedianMs(Reads, std::chrono::milliseconds(2), [&](int) { return C.GetStat(&V); });
 }
 
 // Clients, each reading the status once per 100 ms tick for Seconds: true
@@ -199,24 +200,7 @@ int main(int argc, char** argv)
     const double PerTick = static_cast<double>(C.RequestsSent() - Sent0) / Ticks;
     C.CloseDevice();
     const double Pair115 = PairMs(Sim.Link, 115200, Ticks / 2), Pair96 = PairMs(Sim.Link, 9600, Ticks / 4);
-    const double Direct = [&] {
-        Link::RtuClient D(Serial(Sim.Link, 115200), [] {
-            static int64_t Now = 0;
-            return Now += 1000000;
-        });
-        std::vector<double> T;
-        if (!D.OpenDevice())
-            return -1.0;
-        for (int I = 0; I < Ticks; ++I) {
-            int32_t V;
-            const int64_t T0 = Link::NowUs();
-            if (!D.GetStat(&V))
-                return -1.0;
-            T.push_back(Ms(Link::NowUs() - T0));
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return Median(T);
-    }();
+    const double Direct = MedianReadMs(Serial(Sim.Link, 115200), Ticks);
     double ThroughGateway = -1;
     int Served[2] = {0, 0};
     for (int G = 0; G < 2; ++G) {
@@ -230,7 +214,7 @@ int main(int argc, char** argv)
             return 1;
         }
         if (G == 0)
-            ThroughGateway = GatewayReadMs(Bound, Ticks);
+            ThroughGateway = MedianReadMs(ModbusTcp(Bound), Ticks);
         // More clients until one tick is missed (3 s each).
         for (int N = 1; N <= 64; N = N < 8 ? N + 1 : N + 4) {
             if (!ClientsKeepUp(Bound, N, 3))

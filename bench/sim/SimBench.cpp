@@ -34,11 +34,14 @@ struct Scratch {
     }
 };
 
-Sim::Options BenchOptions(const Scratch& S)
+// With Now, the model's clock is *Now, which the benchmark moves itself.
+Sim::Options BenchOptions(const Scratch& S, const int64_t* Now = nullptr)
 {
     Sim::Options O;
     O.StatePath = S.Dir + "/virtual-controller.ini";
     O.ControlPath = S.Dir + "/virtual-controller.control";
+    if (Now)
+        O.Now = [Now] { return *Now; };
     return O;
 }
 
@@ -71,9 +74,7 @@ void BM_GetNcPositioningModelClock(benchmark::State& State)
 {
     Scratch S;
     int64_t Now = 0;
-    Sim::Options O = BenchOptions(S);
-    O.Now = [&Now] { return Now; };
-    Sim::VirtualController C(O);
+    Sim::VirtualController C(BenchOptions(S, &Now));
     Drive(C);
     C.SetAw(20000);
     int32_t N = 0;
@@ -100,9 +101,8 @@ void BM_StartNAfterLongGap(benchmark::State& State)
 {
     Scratch S;
     int64_t Now = 0;
-    Sim::Options O = BenchOptions(S);
+    Sim::Options O = BenchOptions(S, &Now);
     O.ControlPath.clear();
-    O.Now = [&Now] { return Now; };
     Sim::VirtualController C(O);
     Drive(C);
     int32_t Target = 25000000; // each run 5e7 half-steps, about 1970 s

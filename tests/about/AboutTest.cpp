@@ -18,6 +18,7 @@
 #include "app/Application.h"
 #include "platform/VersionInfo.h"
 #include "tests/platform/ElfImage.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestSupport.h"
 #include "ui/About.h"
 
@@ -30,9 +31,7 @@ class About : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char Template[] = "/tmp/velmor-about-XXXXXX";
-        ASSERT_NE(mkdtemp(Template), nullptr);
-        Dir = Template;
+        TestSupport::MakeTempFolder("velmor-about", Dir);
         TestSupport::Boxes().clear();
     }
     void TearDown() override

@@ -83,6 +83,26 @@ void Type(TFloatEdit& F, const QString& Text)
     QTest::keyClicks(&F, Text);
 }
 
+// Two fields, A above B, in a window of their own.
+struct TwoFields {
+    QWidget Window;
+    TFloatEdit* A = new TFloatEdit(&Window);
+    TFloatEdit* B = new TFloatEdit(&Window);
+    TwoFields()
+    {
+        auto* Layout = new QVBoxLayout(&Window);
+        Layout->addWidget(A);
+        Layout->addWidget(B);
+    }
+    // Shows the window; true once it is active.
+    bool Show()
+    {
+        Window.show();
+        Window.activateWindow();
+        return QTest::qWaitForWindowActive(&Window);
+    }
+};
+
 } // namespace
 
 TEST(FloatEdit, StartsAtZeroInZeroToTen)
@@ -467,17 +487,11 @@ TEST(FloatEdit, KeyDownHandlerCanSuppressAKey)
 
 TEST(FloatEdit, FocusSelectsAndLeavingCommits)
 {
-    QWidget Window;
-    auto* Layout = new QVBoxLayout(&Window);
-    auto* A = new TFloatEdit(&Window);
-    auto* B = new TFloatEdit(&Window);
-    Layout->addWidget(A);
-    Layout->addWidget(B);
+    TwoFields Pair;
+    TFloatEdit *A = Pair.A, *B = Pair.B;
     Recorder R;
     R.Attach(*A);
-    Window.show();
-    Window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+    ASSERT_TRUE(Pair.Show());
 
     // The first focus of a shown window counts as entering the field.
     A->setFocus(Qt::TabFocusReason);
@@ -517,15 +531,9 @@ TEST(FloatEdit, FocusSelectsAndLeavingCommits)
 
 TEST(FloatEdit, OnlyTheFocusedFieldDrawsItsSelection)
 {
-    QWidget Window;
-    auto* Layout = new QVBoxLayout(&Window);
-    auto* A = new TFloatEdit(&Window);
-    auto* B = new TFloatEdit(&Window);
-    Layout->addWidget(A);
-    Layout->addWidget(B);
-    Window.show();
-    Window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+    TwoFields Pair;
+    TFloatEdit *A = Pair.A, *B = Pair.B;
+    ASSERT_TRUE(Pair.Show());
     auto Hidden = [](TFloatEdit* F) {
         return F->palette().color(QPalette::Active, QPalette::Highlight) ==
                F->palette().color(QPalette::Active, QPalette::Base);
@@ -544,16 +552,10 @@ TEST(FloatEdit, OnlyTheFocusedFieldDrawsItsSelection)
 
 TEST(FloatEdit, FocusOutErrorGoesToTheDisplay)
 {
-    QWidget Window;
-    auto* Layout = new QVBoxLayout(&Window);
-    auto* A = new TFloatEdit(&Window);
-    auto* B = new TFloatEdit(&Window);
-    Layout->addWidget(A);
-    Layout->addWidget(B);
+    TwoFields Pair;
+    TFloatEdit *A = Pair.A, *B = Pair.B;
     A->SetMaxValue(1e308);
-    Window.show();
-    Window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+    ASSERT_TRUE(Pair.Show());
     A->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(A->hasFocus());
     Type(*A, "5e308");

@@ -151,11 +151,11 @@ TEST_F(ServerTest, RefusalsGiveTheControllersTexts)
 
     // A store that cannot be written, and a call the control file fails.
     std::filesystem::create_directories(StatePath()); // a folder where the file goes
-    ExpectException(Command(Link::Command::Save, 0), Link::DeviceFailure, "store");
+    ExpectException(Command(Link::Command::Save, 0), Link::ServerDeviceFailure, "store");
     EXPECT_EQ(ReasonText(), "Cannot store the parameters in the controller's EEPROM");
     WriteFile(ControlPath(), "fail VLM_GetNb Encoder fault\n");
     Wait(0.3);
-    ExpectException(Ask(Link::ReadRequest(1, Link::ReadInput, 0, 9)), Link::DeviceFailure, "fail line");
+    ExpectException(Ask(Link::ReadRequest(1, Link::ReadInput, 0, 9)), Link::ServerDeviceFailure, "fail line");
     EXPECT_EQ(ReasonText(), "The controller failed to carry out the request");
 }
 

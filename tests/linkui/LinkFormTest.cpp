@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "app/Application.h"
+#include "tests/support/Pty.h"
 #include "tests/support/VelmorDouble.h"
 #include "ui/LinkForm.h"
 #include "ui/Vlm_main.h"
@@ -39,21 +40,7 @@ std::string Slurp(const fs::path& P)
     return S.str();
 }
 
-struct Pty {
-    int Master = -1;
-    std::string Slave;
-    Pty()
-    {
-        Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0)
-            Slave = ::ptsname(Master);
-    }
-    ~Pty()
-    {
-        if (Master >= 0)
-            ::close(Master);
-    }
-};
+using TestSupport::Pty;
 
 class LinkForm : public ::testing::Test {
 protected:

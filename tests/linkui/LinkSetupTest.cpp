@@ -17,6 +17,7 @@
 #include "link/LinkConfig.h"
 #include "link/LinkFormat.h"
 #include "link/SerialPorts.h"
+#include "tests/support/Pty.h"
 
 namespace fs = std::filesystem;
 
@@ -36,23 +37,7 @@ struct TempDir {
     }
 };
 
-// A pseudo-terminal held open for the test: its slave's path is a tty that
-// answers tcgetattr but is no UART.
-struct Pty {
-    int Master = -1;
-    std::string Slave;
-    Pty()
-    {
-        Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0)
-            Slave = ::ptsname(Master);
-    }
-    ~Pty()
-    {
-        if (Master >= 0)
-            ::close(Master);
-    }
-};
+using TestSupport::Pty;
 
 std::string Slurp(const fs::path& P)
 {

@@ -2,17 +2,6 @@
 
 using ConnectionTest = PanelTest;
 
-namespace {
-const Strings AllParameters = {
-    "VLM_SetMode(1,0)", "VLM_SetIh(0)", "VLM_SetIa(300)", "VLM_SetIw(200)", "VLM_SetVm(50)",
-    "VLM_SetVw(100)", "VLM_SetAw(100)", "VLM_SetLim(0,0,0)", "VLM_SetCtrl(32)"};
-
-Strings Then(Strings A, const Strings& B)
-{
-    A.insert(A.end(), B.begin(), B.end());
-    return A;
-}
-} // namespace
 
 TEST_F(ConnectionTest, CreationTouchesOnlyCloseAndTheFirstTickConnects)
 {
@@ -44,17 +33,10 @@ TEST_F(ConnectionTest, InfoThatSetsNoTextShowsAnEmptyDeviceText)
 
 TEST_F(ConnectionTest, ConnectCommandWithNoDeviceWarnsAndThePollBringsTheLinkUpLater)
 {
-    Create();
-    W->mnDisconnectClick(nullptr);
-    VD::SetOpenResult(false);
+    CreateWithNoDevice();
     VD::ClearCalls();
     W->mnConnect->trigger();
-    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
-    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Устройство не найдено.");
-    EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Warning");
-    EXPECT_EQ(TestSupport::Boxes()[0].Flags, 0x30);
-    EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    ExpectNoDeviceWarning();
     EXPECT_TRUE(W->mnConnect->isEnabled());
     EXPECT_FALSE(W->mnDisconnect->isEnabled());
 
@@ -124,9 +106,7 @@ TEST_F(ConnectionTest, DeviceTextsInWindows1251ShowAsCyrillicOnOneLine)
 
 TEST_F(ConnectionTest, ConnectCommandWantsTheLinkBeforeItsWarningWaits)
 {
-    Create();
-    W->mnDisconnectClick(nullptr);
-    VD::SetOpenResult(false);
+    CreateWithNoDevice();
     bool ConnectedInsideTheBox = false;
     Application::SetMessageBoxHook([&](const QString&, const QString&, int) {
         VD::SetOpenResult(true);

@@ -19,6 +19,18 @@
 namespace VD = VelmorDouble;
 using Strings = std::vector<std::string>;
 
+// The parameters a connection sends, in their order.
+inline const Strings AllParameters = {
+    "VLM_SetMode(1,0)", "VLM_SetIh(0)", "VLM_SetIa(300)", "VLM_SetIw(200)", "VLM_SetVm(50)",
+    "VLM_SetVw(100)", "VLM_SetAw(100)", "VLM_SetLim(0,0,0)", "VLM_SetCtrl(32)"};
+
+// The calls of A, then those of B.
+inline Strings Then(Strings A, const Strings& B)
+{
+    A.insert(A.end(), B.begin(), B.end());
+    return A;
+}
+
 // The real main window on the recording test double, with its settings file
 // in a folder of its own.
 class PanelTest : public ::testing::Test {
@@ -62,6 +74,26 @@ protected:
         Tick();
         ASSERT_TRUE(W->FConnected);
         VD::ClearCalls();
+    }
+
+    // Created, then disconnected by the operator, with no device to find.
+    void CreateWithNoDevice()
+    {
+        Create();
+        W->mnDisconnectClick(nullptr);
+        VD::SetOpenResult(false);
+    }
+
+    // The connect command's failed attempt: close, open, close, its one
+    // warning that no device was found, and the panel off line.
+    void ExpectNoDeviceWarning()
+    {
+        EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
+        ASSERT_EQ(TestSupport::Boxes().size(), 1u);
+        EXPECT_EQ(TestSupport::Boxes()[0].Text, "Устройство не найдено.");
+        EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Warning");
+        EXPECT_EQ(TestSupport::Boxes()[0].Flags, 0x30);
+        EXPECT_EQ(W->StatusText(0), " OFF LINE ");
     }
 
     // The operator's pick of a list item.

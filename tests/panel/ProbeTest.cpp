@@ -12,15 +12,6 @@
 
 namespace {
 
-const Strings AllParameters = {
-    "VLM_SetMode(1,0)", "VLM_SetIh(0)", "VLM_SetIa(300)", "VLM_SetIw(200)", "VLM_SetVm(50)",
-    "VLM_SetVw(100)", "VLM_SetAw(100)", "VLM_SetLim(0,0,0)", "VLM_SetCtrl(32)"};
-
-Strings Then(Strings A, const Strings& B)
-{
-    A.insert(A.end(), B.begin(), B.end());
-    return A;
-}
 
 // Lets the held open go a little after the calling thread has gone on to
 // wait for it.
@@ -121,9 +112,7 @@ TEST_F(ProbeTest, AParameterChangeWhileTheLinkIsDownFollowsTheFailedOpenAndShows
 
 TEST_F(ProbeTest, ConnectCommandWarnsOnlyOnceTheSlowAttemptHasFailed)
 {
-    Create();
-    W->mnDisconnectClick(nullptr);
-    VD::SetOpenResult(false);
+    CreateWithNoDevice();
     VD::HoldOpen();
     VD::ClearCalls();
     W->mnConnect->trigger();
@@ -133,18 +122,12 @@ TEST_F(ProbeTest, ConnectCommandWarnsOnlyOnceTheSlowAttemptHasFailed)
 
     VD::ReleaseOpen();
     ASSERT_TRUE(Wait([&] { return !TestSupport::Boxes().empty(); }));
-    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
-    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Устройство не найдено.");
-    EXPECT_EQ(TestSupport::Boxes()[0].Flags, 0x30);
-    EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    ExpectNoDeviceWarning();
 }
 
 TEST_F(ProbeTest, TheCloseWaitsForTheAttemptThenStopsSavesAndClosesWithoutAWarning)
 {
-    Create();
-    W->mnDisconnectClick(nullptr);
-    VD::SetOpenResult(false);
+    CreateWithNoDevice();
     VD::HoldOpen();
     W->mnConnect->trigger();
     ASSERT_TRUE(W->ProbePending());

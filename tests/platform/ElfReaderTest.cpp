@@ -13,6 +13,7 @@
 
 #include "platform/VersionInfo.h"
 #include "tests/platform/ElfImage.h"
+#include "tests/support/TempFolder.h"
 
 using namespace VersionInfo;
 namespace fs = std::filesystem;
@@ -181,9 +182,7 @@ class VersionFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char Template[] = "/tmp/velmor-elf-XXXXXX";
-        ASSERT_NE(mkdtemp(Template), nullptr);
-        Dir = Template;
+        TestSupport::MakeTempFolder("velmor-elf", Dir);
     }
     void TearDown() override { fs::remove_all(Dir); }
     std::string Dir;

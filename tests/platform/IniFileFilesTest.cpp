@@ -17,6 +17,7 @@
 
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -26,9 +27,7 @@ class IniFileFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char Template[] = "/tmp/velmor-ini-XXXXXX";
-        ASSERT_NE(mkdtemp(Template), nullptr);
-        Dir = Template;
+        TestSupport::MakeTempFolder("velmor-ini", Dir);
         Path = Dir + "/velmor.ini";
     }
     void TearDown() override { fs::remove_all(Dir); }
@@ -44,6 +43,25 @@ protected:
     {
         std::ofstream F(P, std::ios::binary | std::ios::trunc);
         F << Text;
+    }
+    // The save's error message, with the soft limit of Resource lowered to
+    // Limit for the time of the save.
+    static std::string MessageUnder(TIniFile& Ini, decltype(RLIMIT_FSIZE) Resource, rlim_t Limit)
+    {
+        struct rlimit Old;
+        EXPECT_EQ(getrlimit(Resource, &Old), 0);
+        struct rlimit Low = Old;
+        Low.rlim_cur = Limit;
+        EXPECT_EQ(setrlimit(Resource, &Low), 0);
+        std::string Message = MessageOf(Ini);
+        EXPECT_EQ(setrlimit(Resource, &Old), 0);
+        return Message;
+    }
+    // The permission bits of the file, or a value no mode has when it is gone.
+    static unsigned Mode(const std::string& P)
+    {
+        struct stat St;
+        return stat(P.c_str(), &St) == 0 ? St.st_mode & 07777 : ~0u;
     }
     std::vector<std::string> Entries() const
     {
@@ -79,9 +97,7 @@ TEST_F(IniFileFiles, MissingFileReadsAsEmptyAndIsCreatedOnUpdate)
     Ini.UpdateFile();
     umask(Old);
     EXPECT_EQ(Load(Path), "[General]\r\nLeft=600\r\n\r\n");
-    struct stat St;
-    ASSERT_EQ(stat(Path.c_str(), &St), 0);
-    EXPECT_EQ(St.st_mode & 0777, 0644u);
+    EXPECT_EQ(Mode(Path), 0644u);
     EXPECT_EQ(Entries(), std::vector<std::string>{"velmor.ini"});
 }
 
@@ -94,9 +110,7 @@ TEST_F(IniFileFiles, UpdateReplacesTheFileKeepingItsPermissions)
     Ini.WriteInteger("General", "Left", 7);
     Ini.UpdateFile();
     EXPECT_EQ(Load(Path), "[Mine]\r\nKeep=me\r\n\r\n[General]\r\nLeft=7\r\n\r\n");
-    struct stat St;
-    ASSERT_EQ(stat(Path.c_str(), &St), 0);
-    EXPECT_EQ(St.st_mode & 07777, 0640u);
+    EXPECT_EQ(Mode(Path), 0640u);
     EXPECT_EQ(Entries(), std::vector<std::string>{"velmor.ini"});
 }
 
@@ -154,13 +168,7 @@ TEST_F(IniFileFiles, TemporaryFileThatCannotBeCreatedLeavesTheOldFile)
     Ini.WriteInteger("General", "Left", 2);
 
     // No file descriptor left: the new content cannot even be started.
-    struct rlimit Old;
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &Old), 0);
-    struct rlimit None = Old;
-    None.rlim_cur = 0;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &None), 0);
-    std::string Message = MessageOf(Ini);
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &Old), 0);
+    std::string Message = MessageUnder(Ini, RLIMIT_NOFILE, 0);
 
     EXPECT_EQ(Message, "Cannot create file " + Path);
     EXPECT_EQ(Load(Path), OldFile);
@@ -176,13 +184,7 @@ TEST_F(IniFileFiles, FailedWriteLeavesTheOldFileAndNoTemporaryFile)
 
     // A file size limit below the new content makes the write fail midway.
     auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit Old;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Old), 0);
-    struct rlimit Small = Old;
-    Small.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
-    std::string Message = MessageOf(Ini);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Old), 0);
+    std::string Message = MessageUnder(Ini, RLIMIT_FSIZE, 64);
     std::signal(SIGXFSZ, OldHandler);
 
     EXPECT_EQ(Message.rfind("Cannot write file " + Path + ": ", 0), 0u) << Message;

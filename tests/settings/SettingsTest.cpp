@@ -7,23 +7,9 @@
 #include <QScreen>
 
 #include "platform/IniFile.h"
+#include "tests/support/FirstRunFile.h"
 #include "settings/PanelSettings.h"
 #include "ui/WindowPlacement.h"
-
-namespace {
-
-const char* const SampleFile =
-    "[General]\r\nLeft=600\r\nTop=260\r\nVmax=4000\r\n\r\n"
-    "[Mode]\r\nMicrostep=0\r\nDecay=0\r\n\r\n"
-    "[I]\r\nIw=200\r\nIa=300\r\nIh=100\r\nHold=0\r\n\r\n"
-    "[N]\r\nNr=0\r\nRelative=0\r\n\r\n"
-    "[V]\r\nVm=50\r\nVw=100\r\n\r\n"
-    "[A]\r\nAw=100\r\n\r\n"
-    "[Adc]\r\nShow=0\r\n\r\n"
-    "[Limits]\r\nR=0\r\nL=0\r\nHome=0\r\nHomeDir=1\r\n\r\n"
-    "[Control]\r\nMode=32\r\n\r\n";
-
-} // namespace
 
 class SettingsFileTest : public PanelTest {
 protected:
@@ -78,7 +64,7 @@ TEST_F(SettingsFileTest, FirstRunComesUpWithTheDefaultsAndWritesTheSampleFile)
     EXPECT_TRUE(W->cbDbnc->isChecked());
 
     CloseWindow();
-    EXPECT_EQ(ReadIni(), QByteArray(SampleFile));
+    EXPECT_EQ(ReadIni(), QByteArray(FirstRunFile));
 }
 
 TEST_F(SettingsFileTest, StoredValuesAreBoundedByTheFields)
@@ -272,7 +258,7 @@ TEST_F(SettingsFileTest, ExitMenuRunsTheSameCloseSequence)
     W->mnExit->trigger();
     W->Timer->stop();
     EXPECT_EQ(Log(), (Strings{"VLM_Stop()", "VLM_CloseDevice()"}));
-    EXPECT_EQ(ReadIni(), QByteArray(SampleFile));
+    EXPECT_EQ(ReadIni(), QByteArray(FirstRunFile));
 }
 
 // A program without a window sends what the panel sends for the same file:
@@ -280,7 +266,7 @@ TEST_F(SettingsFileTest, ExitMenuRunsTheSameCloseSequence)
 TEST_F(SettingsFileTest, PlainTableSendsWhatThePanelSendsOnConnecting)
 {
     const char* const Files[] = {
-        SampleFile,
+        FirstRunFile,
         "[General]\nVmax=5000\n[V]\nVw=9000\nVm=0\n[I]\nIw=-5\nIa=0x1F4\nIh=2500\nHold=7\n[A]\nAw=99999\n"
         "[Mode]\nMicrostep=2\nDecay=-1\n[Limits]\nR=5\nL=-3\nHome=0x10\n[Control]\nMode=19\n",
         "[General]\nVmax=0\n[V]\nVw=-7\n[Mode]\nMicrostep=1\nDecay=1\n[I]\nHold=1\nIh=abc\n",
@@ -338,7 +324,7 @@ TEST_F(SettingsFileTest, OversizedFileIsMovedAsideAtCloseAndThisRunsSettingsSave
     ASSERT_EQ(TestSupport::Boxes().size(), 2u);
     EXPECT_EQ(TestSupport::Boxes()[1].Caption, "Error");
     EXPECT_TRUE(TestSupport::Boxes()[1].Text.contains("moved to " + IniPath() + ".bak"));
-    EXPECT_EQ(ReadIni(), QByteArray(SampleFile));
+    EXPECT_EQ(ReadIni(), QByteArray(FirstRunFile));
     EXPECT_EQ(QFileInfo(IniPath() + ".bak").size(), 64 * 1024 * 1024 + 1);
 }
 

@@ -1,15 +1,16 @@
 #include "settings/SettingsPath.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <sys/stat.h>
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -38,10 +39,18 @@ private:
 
 class UserConfigLocation : public ::testing::Test {
 protected:
-    void SetUp() override { SetSettingsLocation(TSettingsLocation::UserConfig); }
-    void TearDown() override { SetSettingsLocation(TSettingsLocation::BesideExecutable); }
-    QTemporaryDir Dir;
-    std::string Root() const { return Dir.path().toStdString(); }
+    void SetUp() override
+    {
+        TestSupport::MakeTempFolder("velmor-settings", Dir);
+        SetSettingsLocation(TSettingsLocation::UserConfig);
+    }
+    void TearDown() override
+    {
+        SetSettingsLocation(TSettingsLocation::BesideExecutable);
+        std::filesystem::remove_all(Dir);
+    }
+    std::string Dir;
+    std::string Root() const { return Dir; }
 };
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "sim/Controller.h"
+#include "tests/support/TempFolder.h"
 
 // A virtual controller on a hand-driven clock, with its state and control
 // files in a fresh temporary folder, on a short axis: backward limit -1000,
@@ -18,9 +19,7 @@ class SimFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char Template[] = "/tmp/velmor-sim-XXXXXX";
-        ASSERT_NE(mkdtemp(Template), nullptr);
-        Dir = Template;
+        TestSupport::MakeTempFolder("velmor-sim", Dir);
         Layout.BackwardLimit = -1000;
         Layout.ForwardLimit = 1000;
         Layout.HomeSensor = 500;
