@@ -9,7 +9,7 @@
 
 #include "device/velmor.h"
 #include "platform/VersionInfo.h"
-#include "sim/LibraryMark.h"
+#include "device/LibraryMark.h"
 
 namespace DeviceLibrary {
 
