@@ -17,8 +17,8 @@
 // One of the library's backends (device/Backend.h), like the in-process
 // virtual controller: one member function per library call, each returning
 // the call's truth value and, on failure, leaving the text GetLastError
-// hands out. Every call
-// returns within its deadline on the caller's thread; no threads.
+// hands out. Every call returns within its deadline on the caller's thread;
+// no threads.
 //
 // - OpenDevice opens the port and reads the device's identification text: an
 //   open succeeds only when a controller answered. The probe is tried twice.

@@ -230,8 +230,8 @@ bool VirtualController::Move(const char* Name, Fn Start, const Refusal& Why)
 
 bool VirtualController::StartD(int32_t Dir)
 {
-    return Move("VLM_StartD", [&] { if (Dir == 0) FMotion.RampStop(); else FMotion.Run(Dir); },
-                {Dir < -1 || Dir > 1 ? Link::Reason::Direction : Link::Reason::None, Dir});
+    const Refusal Why{Dir < -1 || Dir > 1 ? Link::Reason::Direction : Link::Reason::None, Dir};
+    return Move("VLM_StartD", [&] { Dir == 0 ? FMotion.RampStop() : FMotion.Run(Dir); }, Why);
 }
 
 bool VirtualController::StartN(int32_t N)
