@@ -67,6 +67,14 @@ protected:
         return *Device;
     }
 
+    // The drive after 2 s of a forward run: cruising at 1000, at 1595.
+    void MakeCruising()
+    {
+        MakeDrive();
+        ASSERT_TRUE(Device->StartD(1)) << Device->LastError();
+        Wait(2);
+    }
+
     // The same drive with the input words of SetLim.
     void MakeDriveWithInputs(int32_t Backward, int32_t Forward, int32_t Home)
     {
