@@ -51,7 +51,7 @@ function(velmor_program NAME)
     set_target_properties(${NAME} PROPERTIES AUTOMOC ON AUTORCC ON)
   endif()
   if(P_LIBVELMOR)
-    target_link_libraries(${NAME} PRIVATE velmor_sim_shared)
+    target_link_libraries(${NAME} PRIVATE libvelmor)
     set_target_properties(${NAME} PROPERTIES
       BUILD_RPATH "$ORIGIN"
       INSTALL_RPATH "$ORIGIN"

@@ -1,7 +1,6 @@
 #include "device/Commands.h"
 
 #include "device/DeviceText.h"
-#include "device/velmor.h"
 
 namespace Commands {
 
@@ -28,23 +27,10 @@ int32_t Reading()
 }
 } // namespace
 
-void SetMode(int32_t Step, int32_t Decay) { Check(VLM_SetMode(Step, Decay)); }
-void SetIw(int32_t Current) { Check(VLM_SetIw(Current)); }
-void SetIa(int32_t Current) { Check(VLM_SetIa(Current)); }
-void SetIh(int32_t Current) { Check(VLM_SetIh(Current)); }
-void SetVm(int32_t Speed) { Check(VLM_SetVm(Speed)); }
-void SetVw(int32_t Speed) { Check(VLM_SetVw(Speed)); }
-void SetAw(int32_t Acceleration) { Check(VLM_SetAw(Acceleration)); }
-void SetLim(int32_t Backward, int32_t Forward, int32_t Home) { Check(VLM_SetLim(Backward, Forward, Home)); }
-void SetCtrl(int32_t Word) { Check(VLM_SetCtrl(Word)); }
-void SetNc(int32_t Coordinate) { Check(VLM_SetNc(Coordinate)); }
-
-void StartD(int32_t Dir) { Check(VLM_StartD(Dir)); }
-void StartN(int32_t N) { Check(VLM_StartN(N)); }
-void StartdN(int32_t Dn) { Check(VLM_StartdN(Dn)); }
-void Home(int32_t Dir) { Check(VLM_Home(Dir)); }
-void Stop() { Check(VLM_Stop()); }
-void SavePar() { Check(VLM_SavePar()); }
+#define VELMOR_DEFINE_COMMAND(Name, Params, Args) \
+    void Name Params { Check(VLM_##Name Args); }
+VELMOR_COMMAND_OPERATIONS(VELMOR_DEFINE_COMMAND)
+#undef VELMOR_DEFINE_COMMAND
 
 double GetAdc() { return Reading<VLM_GetAdc>() * 0.1; }
 int32_t GetNc() { return Reading<VLM_GetNc>(); }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "device/EHardwareException.h"
+#include "device/Operations.h"
 
 // Checked calls into the device library: each calls the VLM_ function of the
 // same name with its arguments unchanged and raises EHardwareException with
@@ -12,23 +13,11 @@ namespace Commands {
 
 [[noreturn]] void RaiseHardwareError();
 
-void SetMode(int32_t Step, int32_t Decay);
-void SetIw(int32_t Current);
-void SetIa(int32_t Current);
-void SetIh(int32_t Current);
-void SetVm(int32_t Speed);
-void SetVw(int32_t Speed);
-void SetAw(int32_t Acceleration);
-void SetLim(int32_t Backward, int32_t Forward, int32_t Home);
-void SetCtrl(int32_t Word);
-void SetNc(int32_t Coordinate);
-
-void StartD(int32_t Dir);
-void StartN(int32_t N);
-void StartdN(int32_t Dn);
-void Home(int32_t Dir);
-void Stop();
-void SavePar();
+// The settings and commands: Commands::SetLim(backward, forward, home) calls
+// VLM_SetLim(backward, forward, home), and so on down the list.
+#define VELMOR_DECLARE_COMMAND(Name, Params, Args) void Name Params;
+VELMOR_COMMAND_OPERATIONS(VELMOR_DECLARE_COMMAND)
+#undef VELMOR_DECLARE_COMMAND
 
 // Supply voltage in volts (the library reads tenths of a volt).
 double GetAdc();

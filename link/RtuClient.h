@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "device/Backend.h"
 #include "link/LinkConfig.h"
 #include "link/Registers.h"
 #include "link/RtuFrame.h"
@@ -13,10 +14,11 @@
 // The device library's operations over the line: Modbus RTU requests on the
 // register map of link/Registers.h, through a serial port or a TCP gateway
 // (RTU frames as they are, or Modbus TCP's MBAP framing on modbus-tcp).
-// One member function per library call, with the same name and arguments as
-// the in-process virtual controller's, each returning the call's truth value
-// and, on failure, leaving the text GetLastError hands out. Every call
-// returns within its deadline on the caller's thread; no threads.
+// One of the library's backends (device/Backend.h), like the in-process
+// virtual controller: one member function per library call, each returning
+// the call's truth value and, on failure, leaving the text GetLastError
+// hands out. Every call returns within its deadline on the caller's thread;
+// no threads.
 //
 // - OpenDevice opens the port and reads the device's identification text: an
 //   open succeeds only when a controller answered. The probe is tried twice.
@@ -43,7 +45,7 @@
 //   makes it stale.
 namespace Link {
 
-class RtuClient {
+class RtuClient : public Device::Backend {
 public:
     static constexpr const char* NotOpenText = "Device is not open";
     static constexpr int64_t FreshUs = 10000;
@@ -54,37 +56,9 @@ public:
     // deadlines always run on the real clock).
     using Clock = int64_t (*)();
     explicit RtuClient(LinkConfig Config, Clock Now = NowUs);
-    ~RtuClient();
+    ~RtuClient() override;
 
-    bool OpenDevice();
-    bool CloseDevice();
-    bool GetInfo(char** Text);
-    bool GetLastError(char** Text);
-
-    bool SetMode(int32_t Step, int32_t Decay);
-    bool SetIw(int32_t Current);
-    bool SetIa(int32_t Current);
-    bool SetIh(int32_t Current);
-    bool SetVm(int32_t Speed);
-    bool SetVw(int32_t Speed);
-    bool SetAw(int32_t Acceleration);
-    bool SetLim(int32_t Backward, int32_t Forward, int32_t Home);
-    bool SetCtrl(int32_t Word);
-    bool SetNc(int32_t Coordinate);
-
-    bool StartD(int32_t Dir);
-    bool StartN(int32_t N);
-    bool StartdN(int32_t Dn);
-    bool Home(int32_t Dir);
-    bool Stop();
-    bool SavePar();
-
-    bool GetStat(int32_t* State);
-    bool GetNc(int32_t* Coordinate);
-    bool GetNb(int32_t* Coordinate);
-    bool GetVc(int32_t* Speed);
-    bool GetLim(int32_t* Word);
-    bool GetAdc(int32_t* Reading);
+    VELMOR_BACKEND_OPERATIONS
 
     // The twelve parameters as the controller holds them (holding registers
     // 0x0000..0x0017, one request): step, decay, Iw, Ia, Ih, Vm, Vw, Aw, the
@@ -93,7 +67,7 @@ public:
     bool ReadParameters(int32_t (&Out)[12]);
 
     // For tests and benchmarks.
-    bool IsOpen() const { return FPort != nullptr; }
+    bool IsOpen() const override { return FPort != nullptr; }
     const std::string& LastError() const { return FLastError; }
     // Requests sent since construction, every try counted.
     uint64_t RequestsSent() const { return FSent; }
@@ -123,10 +97,12 @@ private:
     bool Command(const char* Name, uint16_t Code, int32_t Argument, bool Repeatable = true);
     // The text of an exception answer to a request of Name.
     std::string ExceptionText(const char* Name, uint8_t Code);
-    template <class Pick> bool Read(const char* Name, int32_t* Out, Pick Value);
+    // A reading: Field of the status block, fetched anew unless fresh.
+    bool Read(const char* Name, int32_t* Out, int32_t Status::*Field);
     bool Fail(const std::string& Text);
     bool Lose(const std::string& Text);
     std::string Where() const;
+    bool OverMbap() const { return FConfig.Type == LinkConfig::Kind::ModbusTcp; }
 
     LinkConfig FConfig;
     Clock FNow;

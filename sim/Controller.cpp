@@ -147,13 +147,7 @@ bool VirtualController::GetInfo(char** Text)
     return true;
 }
 
-bool VirtualController::GetLastError(char** Text)
-{
-    if (!Text)
-        return false;
-    *Text = const_cast<char*>(FLastError.c_str());
-    return true;
-}
+bool VirtualController::GetLastError(char** Text) { return HandOut(FLastError, Text); }
 
 bool VirtualController::SetMode(int32_t Step, int32_t Decay)
 {
@@ -164,58 +158,41 @@ bool VirtualController::SetMode(int32_t Step, int32_t Decay)
     return true;
 }
 
+bool VirtualController::Set(const char* Name, const Refusal& Why, int32_t Parameters::*Field, int32_t Value,
+                            bool ToDrive)
+{
+    if (!Begin(Name) || Refuse(Why))
+        return false;
+    Parameters P = FParams;
+    P.*Field = Value;
+    if (ToDrive)
+        Apply(P);
+    else
+        FParams = P;
+    return true;
+}
+
 bool VirtualController::SetIw(int32_t Current)
 {
-    if (!Begin("VLM_SetIw") || Refuse(CheckCurrent(Link::Reason::WorkingCurrent, Current)))
-        return false;
-    FParams.Iw = Current;
-    return true;
+    return Set("VLM_SetIw", CheckCurrent(Link::Reason::WorkingCurrent, Current), &Parameters::Iw, Current);
 }
 
 bool VirtualController::SetIa(int32_t Current)
 {
-    if (!Begin("VLM_SetIa") || Refuse(CheckCurrent(Link::Reason::AccelerationCurrent, Current)))
-        return false;
-    FParams.Ia = Current;
-    return true;
+    return Set("VLM_SetIa", CheckCurrent(Link::Reason::AccelerationCurrent, Current), &Parameters::Ia, Current);
 }
 
 bool VirtualController::SetIh(int32_t Current)
 {
-    if (!Begin("VLM_SetIh") || Refuse(CheckCurrent(Link::Reason::HoldingCurrent, Current)))
-        return false;
-    FParams.Ih = Current;
-    return true;
+    return Set("VLM_SetIh", CheckCurrent(Link::Reason::HoldingCurrent, Current), &Parameters::Ih, Current);
 }
 
-bool VirtualController::SetVm(int32_t Speed)
-{
-    if (!Begin("VLM_SetVm") || Refuse(CheckVm(Speed)))
-        return false;
-    Parameters P = FParams;
-    P.Vm = Speed;
-    Apply(P);
-    return true;
-}
-
-bool VirtualController::SetVw(int32_t Speed)
-{
-    if (!Begin("VLM_SetVw") || Refuse(CheckVw(Speed)))
-        return false;
-    Parameters P = FParams;
-    P.Vw = Speed;
-    Apply(P);
-    return true;
-}
+bool VirtualController::SetVm(int32_t Speed) { return Set("VLM_SetVm", CheckVm(Speed), &Parameters::Vm, Speed, true); }
+bool VirtualController::SetVw(int32_t Speed) { return Set("VLM_SetVw", CheckVw(Speed), &Parameters::Vw, Speed, true); }
 
 bool VirtualController::SetAw(int32_t Acceleration)
 {
-    if (!Begin("VLM_SetAw") || Refuse(CheckAw(Acceleration)))
-        return false;
-    Parameters P = FParams;
-    P.Aw = Acceleration;
-    Apply(P);
-    return true;
+    return Set("VLM_SetAw", CheckAw(Acceleration), &Parameters::Aw, Acceleration, true);
 }
 
 bool VirtualController::SetLim(int32_t Backward, int32_t Forward, int32_t Home)
@@ -231,13 +208,7 @@ bool VirtualController::SetLim(int32_t Backward, int32_t Forward, int32_t Home)
     return true;
 }
 
-bool VirtualController::SetCtrl(int32_t Word)
-{
-    if (!Begin("VLM_SetCtrl") || Refuse(CheckCtrl(Word)))
-        return false;
-    FParams.Ctrl = Word;
-    return true;
-}
+bool VirtualController::SetCtrl(int32_t Word) { return Set("VLM_SetCtrl", CheckCtrl(Word), &Parameters::Ctrl, Word); }
 
 bool VirtualController::SetNc(int32_t Coordinate)
 {
@@ -247,48 +218,38 @@ bool VirtualController::SetNc(int32_t Coordinate)
     return true;
 }
 
-bool VirtualController::StartD(int32_t Dir)
+template <class Fn>
+bool VirtualController::Move(const char* Name, Fn Start, const Refusal& Why)
 {
-    if (!Begin("VLM_StartD"))
+    if (!Begin(Name) || Refuse(Why))
         return false;
-    if (Refuse({Dir < -1 || Dir > 1 ? Link::Reason::Direction : Link::Reason::None, Dir}))
-        return false;
-    if (Dir == 0)
-        FMotion.RampStop();
-    else
-        FMotion.Run(Dir);
+    Start();
     FMotion.Advance(0);
     return true;
+}
+
+bool VirtualController::StartD(int32_t Dir)
+{
+    const Refusal Why{Dir < -1 || Dir > 1 ? Link::Reason::Direction : Link::Reason::None, Dir};
+    return Move("VLM_StartD", [&] { Dir == 0 ? FMotion.RampStop() : FMotion.Run(Dir); }, Why);
 }
 
 bool VirtualController::StartN(int32_t N)
 {
-    if (!Begin("VLM_StartN"))
-        return false;
-    FMotion.MoveTo(N);
-    FMotion.Advance(0);
-    return true;
+    return Move("VLM_StartN", [&] { FMotion.MoveTo(N); });
 }
 
 bool VirtualController::StartdN(int32_t Dn)
 {
-    if (!Begin("VLM_StartdN"))
-        return false;
-    FMotion.MoveTo(std::round(FMotion.Coordinate()) + Dn);
-    FMotion.Advance(0);
-    return true;
+    return Move("VLM_StartdN", [&] { FMotion.MoveTo(std::round(FMotion.Coordinate()) + Dn); });
 }
 
 bool VirtualController::Home(int32_t Dir)
 {
-    if (!Begin("VLM_Home"))
-        return false;
-    if (Refuse({Dir != 1 && Dir != -1 ? Link::Reason::HomingDirection : Link::Reason::None, Dir}) ||
-        Refuse({FParams.LimHome & InputEnabled ? Link::Reason::None : Link::Reason::HomingNeedsSensor, 0}))
-        return false;
-    FMotion.Home(Dir);
-    FMotion.Advance(0);
-    return true;
+    const Refusal Why = Dir != 1 && Dir != -1 ? Refusal{Link::Reason::HomingDirection, Dir}
+                        : FParams.LimHome & InputEnabled ? Refusal{}
+                                                         : Refusal{Link::Reason::HomingNeedsSensor, 0};
+    return Move("VLM_Home", [&] { FMotion.Home(Dir); }, Why);
 }
 
 bool VirtualController::Stop()
@@ -303,9 +264,8 @@ bool VirtualController::SavePar()
 {
     if (!Begin("VLM_SavePar"))
         return false;
-    std::string Error;
-    if (!SaveParameters(FOptions.StatePath, FParams, Error))
-        return Fail(Error, {Link::Reason::StoreFailed, 0});
+    if (const Core::Status Saved = SaveParameters(FOptions.StatePath, FParams); !Saved)
+        return Fail(Saved.Text(), {Link::Reason::StoreFailed, 0});
     return true;
 }
 

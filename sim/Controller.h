@@ -4,14 +4,15 @@
 #include <functional>
 #include <string>
 
+#include "device/Backend.h"
 #include "sim/ControlFile.h"
 #include "sim/Motion.h"
 #include "sim/Parameters.h"
 
-// The virtual controller VLM-1: the model behind libvelmor.so. One member
-// function per library call, with the same name and arguments; each returns
-// the call's truth value and, on failure, leaves the text that GetLastError
-// hands out. Every call first moves the model on to the clock's "now"; there
+// The virtual controller VLM-1: the model behind libvelmor.so, one of its
+// backends (device/Backend.h): one member function per library call, with
+// the same name and arguments; each returns the call's truth value and, on
+// failure, leaves the text that GetLastError hands out. Every call first moves the model on to the clock's "now"; there
 // are no threads.
 //
 // Defined behaviour beyond the library interface:
@@ -69,7 +70,7 @@ struct Options {
     static Options FromEnvironment();
 };
 
-class VirtualController {
+class VirtualController : public Device::Backend {
 public:
     static constexpr const char* InfoText = "Virtual controller VLM-1 (simulated)";
     static constexpr const char* NotOpenText = "Device is not open";
@@ -77,35 +78,7 @@ public:
 
     explicit VirtualController(Options Opts = Options::FromEnvironment());
 
-    bool OpenDevice();
-    bool CloseDevice();
-    bool GetInfo(char** Text);
-    bool GetLastError(char** Text);
-
-    bool SetMode(int32_t Step, int32_t Decay);
-    bool SetIw(int32_t Current);
-    bool SetIa(int32_t Current);
-    bool SetIh(int32_t Current);
-    bool SetVm(int32_t Speed);
-    bool SetVw(int32_t Speed);
-    bool SetAw(int32_t Acceleration);
-    bool SetLim(int32_t Backward, int32_t Forward, int32_t Home);
-    bool SetCtrl(int32_t Word);
-    bool SetNc(int32_t Coordinate);
-
-    bool StartD(int32_t Dir);
-    bool StartN(int32_t N);
-    bool StartdN(int32_t Dn);
-    bool Home(int32_t Dir);
-    bool Stop();
-    bool SavePar();
-
-    bool GetStat(int32_t* State);
-    bool GetNc(int32_t* Coordinate);
-    bool GetNb(int32_t* Coordinate);
-    bool GetVc(int32_t* Speed);
-    bool GetLim(int32_t* Word);
-    bool GetAdc(int32_t* Reading);
+    VELMOR_BACKEND_OPERATIONS
 
     // For a server of the line (velmor-sim): moves on to now and looks at the
     // control file; false while it cuts the link. Leaves no error text.
@@ -114,7 +87,7 @@ public:
     ControlFile& Control() { return FControl; }
 
     // For tests and tools: no call, no time passes.
-    bool IsOpen() const { return FOpen; }
+    bool IsOpen() const override { return FOpen; }
     const Parameters& Params() const { return FParams; }
     const Motion& Axis() const { return FMotion; }
     const std::string& LastError() const { return FLastError; }
@@ -135,7 +108,13 @@ private:
     // True (the call is refused) when there is a reason.
     bool Refuse(const Refusal& Why) { return Why && !Fail(Why.Text(), Why); }
     void Apply(const Parameters& P);
+    // A setter of one parameter: the call's checks, then Why refuses the
+    // value or Field takes it; ToDrive: it reaches the motion at once.
+    bool Set(const char* Name, const Refusal& Why, int32_t Parameters::*Field, int32_t Value, bool ToDrive = false);
     template <class Fn> bool Read(const char* Name, int32_t* Out, Fn Value);
+    // A command that sets the motor going (or stopping on its ramp): the
+    // call's checks, then Why refuses it or Start starts it.
+    template <class Fn> bool Move(const char* Name, Fn Start, const Refusal& Why = {});
 
     Options FOptions;
     ControlFile FControl;

@@ -32,8 +32,6 @@ constexpr double OnTargetRelative = 1e-12;
 // anything the motor would show.
 constexpr double BrakeSlack = 1e-6;
 
-int SignOf(double V) { return (V > 0) - (V < 0); }
-
 } // namespace
 
 void Motion::SetDrive(const Drive& D)
@@ -88,20 +86,6 @@ void Motion::Home(int Dir)
     FState = StateHoming;
 }
 
-int32_t Motion::Inputs() const
-{
-    int32_t Word = 0;
-    if (FX <= FLayout.BackwardLimit)
-        Word |= 1;
-    if (FX >= FLayout.ForwardLimit)
-        Word |= 2;
-    if (HomeActive())
-        Word |= 4;
-    return Word;
-}
-
-bool Motion::HomeActive() const { return std::fabs(FX - FLayout.HomeSensor) <= FLayout.HomeHalfWidth; }
-
 void Motion::Advance(double Seconds)
 {
     if (!(Seconds > 0))
@@ -147,44 +131,6 @@ int Motion::Heading() const
     }
 }
 
-void Motion::CheckInputs()
-{
-    if (FMode == Mode::Idle)
-        return;
-    const int H = Heading();
-    if (H > 0 && (FDrive.LimForward & InputEnabled) && FX >= FLayout.ForwardLimit)
-        TripLimit(FDrive.LimForward);
-    else if (H < 0 && (FDrive.LimBackward & InputEnabled) && FX <= FLayout.BackwardLimit)
-        TripLimit(FDrive.LimBackward);
-    else if (FMode == Mode::Home && (FDrive.LimHome & InputEnabled) && H == FDir && HomeActive())
-        TripHome();
-}
-
-void Motion::TripLimit(int32_t Word)
-{
-    FState = StateLimit;
-    if ((Word & InputAbruptStop) || FV == 0) {
-        FV = 0;
-        FMode = Mode::Idle;
-    } else {
-        FMode = Mode::StopRamp;
-        FFinalState = StateLimit;
-    }
-}
-
-void Motion::TripHome()
-{
-    FHomeCoordinate = Coordinate();
-    if ((FDrive.LimHome & InputAbruptStop) || FV == 0) {
-        FV = 0;
-        FMode = Mode::Idle;
-        FState = StateDone;
-    } else {
-        FMode = Mode::StopRamp; // still "searching" until the motor stands
-        FFinalState = StateDone;
-    }
-}
-
 void Motion::Arrive()
 {
     FX = FTarget;
@@ -201,6 +147,28 @@ Motion::Phase Motion::Ramp(int Sign, double From, double To, End Kind) const
     P.EndV = Sign * To;
     P.Kind = Kind;
     return P;
+}
+
+Motion::Phase Motion::Coast(double Duration, double EndX, End Kind) const
+{
+    Phase P;
+    P.Duration = Duration;
+    P.EndV = FV;
+    P.Kind = Kind;
+    P.SnapX = true;
+    P.EndX = EndX;
+    return P;
+}
+
+bool Motion::RampToHalt(Phase& P, double Vm)
+{
+    const double U = std::fabs(FV);
+    if (U > Vm && FDrive.Aw > 0) {
+        P = Ramp(SignOf(FV), U, Vm, End::Halt);
+        return true;
+    }
+    FV = 0;
+    return false;
 }
 
 bool Motion::Plan(Phase& P)
@@ -221,11 +189,8 @@ bool Motion::Plan(Phase& P)
                 FState = FFinalState;
                 return false;
             }
-            if (U > Vm && Aw > 0) {
-                P = Ramp(S, U, Vm, End::Halt);
+            if (RampToHalt(P, Vm))
                 return true;
-            }
-            FV = 0;
             break;
         case Mode::Run:
         case Mode::Home: {
@@ -239,11 +204,8 @@ bool Motion::Plan(Phase& P)
                 break;
             }
             if (S != FDir) {
-                if (U > Vm && Aw > 0) {
-                    P = Ramp(S, U, Vm, End::Halt);
+                if (RampToHalt(P, Vm))
                     return true;
-                }
-                FV = 0;
                 break;
             }
             if (U != Vc && Aw > 0) {
@@ -303,25 +265,15 @@ bool Motion::PlanPosition(Phase& P)
     if (S != Dir || Dist <= Eps) {
         // Heading away from the target, or on it too fast: ramp down, then come back.
         FStopSpeed = 0;
-        if (U > Vm && Aw > 0) {
-            P = Ramp(S, U, Vm, End::Halt);
-            return true;
-        }
-        FV = 0;
-        return false;
+        return RampToHalt(P, Vm);
     }
     FStopSpeed = Vm;
-    P = Phase();
     if (Aw == 0) {
         if (U != Vc) {
             FV = S * Vc;
             return false;
         }
-        P.Duration = Dist / U;
-        P.EndV = FV;
-        P.Kind = End::Arrive;
-        P.SnapX = true;
-        P.EndX = FTarget;
+        P = Coast(Dist / U, FTarget, End::Arrive);
         return true;
     }
     const double Brake = U > Vm ? (U * U - Vm * Vm) / (2 * Aw) : 0;
@@ -339,77 +291,26 @@ bool Motion::PlanPosition(Phase& P)
                 return true;
             }
         } else {
-            P.Duration = (Dist - Brake) / U;
-            P.EndV = FV;
-            P.SnapX = true;
-            P.EndX = FTarget - S * Brake;
+            P = Coast((Dist - Brake) / U, FTarget - S * Brake);
             return true;
         }
     }
     if (U <= Vm) {
-        P.Duration = Dist / U;
-        P.EndV = FV;
-        P.Kind = End::Arrive;
-        P.SnapX = true;
-        P.EndX = FTarget;
+        P = Coast(Dist / U, FTarget, End::Arrive);
         return true;
     }
     // The braking ramp, reaching Vm exactly on the target.
     const double Need = (U * U - Vm * Vm) / (2 * Dist);
     if (Need <= Aw * (1 + BrakeSlack) || OnCourse) {
+        P = Coast((U - Vm) / Need, FTarget, End::Arrive);
         P.A = -S * Need;
-        P.Duration = (U - Vm) / Need;
         P.EndV = S * Vm;
-        P.Kind = End::Arrive;
-        P.SnapX = true;
-        P.EndX = FTarget;
         return true;
     }
     // A new target too close to stop for: pass it on the ramp and come back.
     FStopSpeed = 0;
     P = Ramp(S, U, Vm, End::Halt);
     return true;
-}
-
-void Motion::CutAtEvents(Phase& P) const
-{
-    const int S = SignOf(FV);
-    if (S == 0)
-        return;
-    if (S > 0 && (FDrive.LimForward & InputEnabled) && FX < FLayout.ForwardLimit)
-        CutAt(P, FLayout.ForwardLimit);
-    if (S < 0 && (FDrive.LimBackward & InputEnabled) && FX > FLayout.BackwardLimit)
-        CutAt(P, FLayout.BackwardLimit);
-    if (FMode == Mode::Home && (FDrive.LimHome & InputEnabled) && S == FDir) {
-        const double Edge = FLayout.HomeSensor - S * FLayout.HomeHalfWidth;
-        if (S > 0 ? FX < Edge : FX > Edge)
-            CutAt(P, Edge);
-    }
-}
-
-// Ends the phase where the motor reaches At, if it gets there within the phase.
-void Motion::CutAt(Phase& P, double At) const
-{
-    const int S = SignOf(FV);
-    const double U = std::fabs(FV);
-    const double Along = P.A * S;
-    const double E = (At - FX) * S;
-    double T;
-    if (Along == 0) {
-        T = E / U;
-    } else {
-        const double Disc = U * U + 2 * Along * E;
-        if (Disc < 0)
-            return;
-        T = 2 * E / (U + std::sqrt(Disc));
-    }
-    if (!(T <= P.Duration))
-        return;
-    P.Duration = T;
-    P.EndV = FV + P.A * T;
-    P.Kind = End::None;
-    P.SnapX = true;
-    P.EndX = At;
 }
 
 } // namespace Sim

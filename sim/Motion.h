@@ -109,12 +109,22 @@ private:
     void CutAt(Phase& P, double At) const;
     void TripLimit(int32_t Word);
     void TripHome();
+    // Stops for a tripped input whose word is Word: at once when it asks for
+    // an abrupt stop or the motor stands, else on the ramp; Final is the
+    // state once the motor stands.
+    void StopFor(int32_t Word, int32_t Final);
     void Arrive();
     int Heading() const;
     double Cruise() const { return FDrive.Vw > FDrive.Vm ? FDrive.Vw : FDrive.Vm; }
     Phase Ramp(int Sign, double From, double To, End Kind = End::None) const;
+    // A phase at the present speed for Duration, ending exactly at EndX.
+    Phase Coast(double Duration, double EndX, End Kind = End::None) const;
+    // Ramps down to Vm and halts there; without a ramp to go down, halts at
+    // once and gives false (a change that takes no time).
+    bool RampToHalt(Phase& P, double Vm);
     bool HomeActive() const;
     void PlanningFault();
+    static int SignOf(double V) { return (V > 0) - (V < 0); }
 
     AxisLayout FLayout;
     Drive FDrive;

@@ -15,24 +15,27 @@ Refusal Refuse(Link::Reason Code, int32_t Value, bool Fine)
     return Fine ? Refusal{} : Refusal{Code, Value};
 }
 
+// The parameters in their stored order, each with the check of its value.
 struct Key {
     const char* Name;
     int32_t Parameters::*Field;
+    Refusal (*Check)(int32_t Value);
 };
 
+using R = Link::Reason;
 const Key Keys[] = {
-    {"Step", &Parameters::Step},
-    {"Decay", &Parameters::Decay},
-    {"Iw", &Parameters::Iw},
-    {"Ia", &Parameters::Ia},
-    {"Ih", &Parameters::Ih},
-    {"Vm", &Parameters::Vm},
-    {"Vw", &Parameters::Vw},
-    {"Aw", &Parameters::Aw},
-    {"LimBackward", &Parameters::LimBackward},
-    {"LimForward", &Parameters::LimForward},
-    {"LimHome", &Parameters::LimHome},
-    {"Ctrl", &Parameters::Ctrl},
+    {"Step", &Parameters::Step, CheckStep},
+    {"Decay", &Parameters::Decay, CheckDecay},
+    {"Iw", &Parameters::Iw, [](int32_t V) { return CheckCurrent(R::WorkingCurrent, V); }},
+    {"Ia", &Parameters::Ia, [](int32_t V) { return CheckCurrent(R::AccelerationCurrent, V); }},
+    {"Ih", &Parameters::Ih, [](int32_t V) { return CheckCurrent(R::HoldingCurrent, V); }},
+    {"Vm", &Parameters::Vm, CheckVm},
+    {"Vw", &Parameters::Vw, CheckVw},
+    {"Aw", &Parameters::Aw, CheckAw},
+    {"LimBackward", &Parameters::LimBackward, [](int32_t V) { return CheckInputWord(R::BackwardLimitWord, V); }},
+    {"LimForward", &Parameters::LimForward, [](int32_t V) { return CheckInputWord(R::ForwardLimitWord, V); }},
+    {"LimHome", &Parameters::LimHome, [](int32_t V) { return CheckInputWord(R::HomeSensorWord, V); }},
+    {"Ctrl", &Parameters::Ctrl, CheckCtrl},
 };
 constexpr int KeyCount = sizeof(Keys) / sizeof(Keys[0]);
 
@@ -94,14 +97,8 @@ Refusal CheckCtrl(int32_t Word)
 
 Refusal Check(const Parameters& P)
 {
-    using R = Link::Reason;
-    for (const Refusal& No :
-         {CheckStep(P.Step), CheckDecay(P.Decay), CheckCurrent(R::WorkingCurrent, P.Iw),
-          CheckCurrent(R::AccelerationCurrent, P.Ia), CheckCurrent(R::HoldingCurrent, P.Ih), CheckVm(P.Vm),
-          CheckVw(P.Vw), CheckAw(P.Aw), CheckInputWord(R::BackwardLimitWord, P.LimBackward),
-          CheckInputWord(R::ForwardLimitWord, P.LimForward), CheckInputWord(R::HomeSensorWord, P.LimHome),
-          CheckCtrl(P.Ctrl)})
-        if (No)
+    for (const Key& K : Keys)
+        if (const Refusal No = K.Check(P.*K.Field))
             return No;
     return {};
 }

@@ -30,24 +30,18 @@ std::string Folder(const std::string& Path)
 }
 
 // Creates Path and its parents (0700, as for per-user state).
-bool MakeFolders(const std::string& Path, std::string& Error)
+Core::Status MakeFolders(const std::string& Path)
 {
     if (Path.empty())
-        return true;
+        return {};
     struct stat St;
-    if (::stat(Path.c_str(), &St) == 0) {
-        if (S_ISDIR(St.st_mode))
-            return true;
-        Error = Path + " is not a folder";
-        return false;
-    }
-    if (!MakeFolders(Folder(Path), Error))
-        return false;
-    if (::mkdir(Path.c_str(), 0700) != 0 && errno != EEXIST) {
-        Error = "Cannot create the folder " + Path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    if (::stat(Path.c_str(), &St) == 0)
+        return S_ISDIR(St.st_mode) ? Core::Status() : Core::Status::Fail(Path + " is not a folder");
+    if (Core::Status Parent = MakeFolders(Folder(Path)); !Parent)
+        return Parent;
+    if (::mkdir(Path.c_str(), 0700) != 0 && errno != EEXIST)
+        return Core::Status::Fail("Cannot create the folder " + Path + ": " + std::strerror(errno));
+    return {};
 }
 
 bool WriteAll(int Fd, const std::string& Text)
@@ -119,22 +113,16 @@ bool LoadParameters(const std::string& Path, Parameters& Out)
     return ParseParameters(Text, Out);
 }
 
-bool SaveParameters(const std::string& Path, const Parameters& P, std::string& Error)
+Core::Status SaveParameters(const std::string& Path, const Parameters& P)
 {
-    if (Path.empty()) {
-        Error = "Cannot store the parameters: no home folder to keep them in";
-        return false;
-    }
-    if (!MakeFolders(Folder(Path), Error)) {
-        Error = "Cannot store the parameters: " + Error;
-        return false;
-    }
+    if (Path.empty())
+        return Core::Status::Fail("Cannot store the parameters: no home folder to keep them in");
+    if (Core::Status Made = MakeFolders(Folder(Path)); !Made)
+        return Core::Status::Fail("Cannot store the parameters: " + Made.Text());
     const std::string Temp = Path + ".tmp" + std::to_string(static_cast<long>(::getpid()));
     int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (Fd < 0) {
-        Error = "Cannot store the parameters in " + Path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (Fd < 0)
+        return Core::Status::Fail("Cannot store the parameters in " + Path + ": " + std::strerror(errno));
     bool Ok = WriteAll(Fd, FormatParameters(P)) && ::fsync(Fd) == 0;
     int Saved = errno;
     if (::close(Fd) != 0 && Ok) {
@@ -145,11 +133,10 @@ bool SaveParameters(const std::string& Path, const Parameters& P, std::string& E
         Ok = false;
         Saved = errno;
     }
-    if (!Ok) {
-        ::unlink(Temp.c_str());
-        Error = "Cannot store the parameters in " + Path + ": " + std::strerror(Saved);
-    }
-    return Ok;
+    if (Ok)
+        return {};
+    ::unlink(Temp.c_str());
+    return Core::Status::Fail("Cannot store the parameters in " + Path + ": " + std::strerror(Saved));
 }
 
 } // namespace Sim

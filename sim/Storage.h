@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/Result.h"
 #include "sim/Parameters.h"
 
 // Where the virtual controller keeps its stored parameters (its "EEPROM") and
@@ -30,7 +31,8 @@ bool LoadParameters(const std::string& Path, Parameters& Out);
 
 // Writes the parameters: folders created as needed, the text written to a
 // temporary file beside the target and renamed over it, so a reader sees the
-// old or the new file, never half of one. False with Error set on failure.
-bool SaveParameters(const std::string& Path, const Parameters& P, std::string& Error);
+// old or the new file, never half of one. On failure the text says what
+// could not be done and where.
+Core::Status SaveParameters(const std::string& Path, const Parameters& P);
 
 } // namespace Sim

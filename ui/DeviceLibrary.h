@@ -5,7 +5,7 @@
 // Which device library the panel runs on, found without calling it (the
 // order and arguments of the library's calls are the panel's behaviour, so
 // the panel makes none to find out): the file that defines VLM_OpenDevice in
-// this process, and whether it carries our library's mark (sim/LibraryMark.h).
+// this process, and whether it carries our library's mark (device/LibraryMark.h).
 // Plain C++, no Qt.
 namespace DeviceLibrary {
 

@@ -14,37 +14,40 @@ namespace {
 
 using Call = std::function<bool(Sim::VirtualController&)>;
 
-// Every call but OpenDevice, CloseDevice and GetLastError, with sound arguments.
-std::vector<std::pair<const char*, Call>> EveryCall()
+// A sound argument of each type: 1 for every number (a valid value of each
+// setting and command), a place for a reading or a text.
+template <class T>
+T Sound()
+{
+    return 1;
+}
+template <>
+int32_t* Sound<int32_t*>()
 {
     static int32_t Out;
+    return &Out;
+}
+template <>
+char** Sound<char**>()
+{
     static char* Text;
-    using C = Sim::VirtualController&;
-    return {
-        {"VLM_GetInfo", [](C D) { return D.GetInfo(&Text); }},
-        {"VLM_SetMode", [](C D) { return D.SetMode(2, 1); }},
-        {"VLM_SetIw", [](C D) { return D.SetIw(1000); }},
-        {"VLM_SetIa", [](C D) { return D.SetIa(1000); }},
-        {"VLM_SetIh", [](C D) { return D.SetIh(10); }},
-        {"VLM_SetVm", [](C D) { return D.SetVm(10); }},
-        {"VLM_SetVw", [](C D) { return D.SetVw(2000); }},
-        {"VLM_SetAw", [](C D) { return D.SetAw(500); }},
-        {"VLM_SetLim", [](C D) { return D.SetLim(1, 1, 1); }},
-        {"VLM_SetCtrl", [](C D) { return D.SetCtrl(0x13); }},
-        {"VLM_SetNc", [](C D) { return D.SetNc(0); }},
-        {"VLM_StartD", [](C D) { return D.StartD(1); }},
-        {"VLM_StartN", [](C D) { return D.StartN(10); }},
-        {"VLM_StartdN", [](C D) { return D.StartdN(10); }},
-        {"VLM_Home", [](C D) { return D.Home(1); }},
-        {"VLM_Stop", [](C D) { return D.Stop(); }},
-        {"VLM_SavePar", [](C D) { return D.SavePar(); }},
-        {"VLM_GetStat", [](C D) { return D.GetStat(&Out); }},
-        {"VLM_GetNc", [](C D) { return D.GetNc(&Out); }},
-        {"VLM_GetNb", [](C D) { return D.GetNb(&Out); }},
-        {"VLM_GetVc", [](C D) { return D.GetVc(&Out); }},
-        {"VLM_GetLim", [](C D) { return D.GetLim(&Out); }},
-        {"VLM_GetAdc", [](C D) { return D.GetAdc(&Out); }},
-    };
+    return &Text;
+}
+
+template <class... P>
+bool CallSoundly(Sim::VirtualController& D, bool (Sim::VirtualController::*Op)(P...))
+{
+    return (D.*Op)(Sound<P>()...);
+}
+
+// Every call but OpenDevice, CloseDevice and GetLastError (the list of
+// device/Operations.h), with sound arguments.
+std::vector<std::pair<const char*, Call>> EveryCall()
+{
+#define VELMOR_SOUND_CALL(Name, Params, Args) \
+    {"VLM_" #Name, [](Sim::VirtualController& D) { return CallSoundly(D, &Sim::VirtualController::Name); }},
+    return {VELMOR_DEVICE_OPERATIONS(VELMOR_SOUND_CALL)};
+#undef VELMOR_SOUND_CALL
 }
 
 std::string ErrorText(Sim::VirtualController& D)

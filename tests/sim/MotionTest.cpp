@@ -124,9 +124,7 @@ TEST_F(MotionTest, ZeroAccelerationJumpsAndLowWorkingSpeedRunsAtTheStartSpeed)
 
 TEST_F(MotionTest, ReversalRampsDownToTheStartSpeedThenGoesBack)
 {
-    MakeDrive();
-    ASSERT_TRUE(Device->StartD(1));
-    Wait(2);
+    MakeCruising();
     EXPECT_NEAR(X(), 1595, 1e-6);
     ASSERT_TRUE(Device->StartD(-1));
     EXPECT_EQ(Stat(), 3);
@@ -159,9 +157,7 @@ TEST_F(MotionTest, NewTargetTooCloseIsPassedOnTheRampAndApproachedFromBeyond)
 
 TEST_F(MotionTest, SpeedChangesUnderWayAndBothKindsOfStop)
 {
-    MakeDrive();
-    ASSERT_TRUE(Device->StartD(1));
-    Wait(2);
+    MakeCruising();
     ASSERT_TRUE(Device->SetVw(500));
     Wait(0.25);
     EXPECT_NEAR(V(), 750, 1e-6);

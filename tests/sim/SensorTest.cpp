@@ -6,8 +6,7 @@ using SensorTest = SimFixture;
 
 TEST_F(SensorTest, EnabledLimitStopsAbruptlyOrOnTheRamp)
 {
-    MakeDrive();
-    ASSERT_TRUE(Device->SetLim(0, 1 | 4, 0)); // forward: enabled, stop without ramp
+    MakeDriveWithInputs(0, 1 | 4, 0); // forward: enabled, stop without ramp
     ASSERT_TRUE(Device->StartD(1));
     Wait(3);
     EXPECT_EQ(Nc(), 1000);
@@ -47,8 +46,7 @@ TEST_F(SensorTest, EnabledLimitStopsAbruptlyOrOnTheRamp)
 
 TEST_F(SensorTest, DisabledLimitIsIgnoredUntilEnabled)
 {
-    MakeDrive();
-    ASSERT_TRUE(Device->SetLim(6, 6, 0)); // wiring and ramp bits, not enabled
+    MakeDriveWithInputs(6, 6, 0); // wiring and ramp bits, not enabled
     ASSERT_TRUE(Device->StartD(1));
     Wait(3);
     EXPECT_NEAR(X(), 495 + 2100, 1e-6);
@@ -63,8 +61,7 @@ TEST_F(SensorTest, DisabledLimitIsIgnoredUntilEnabled)
 
 TEST_F(SensorTest, PositioningIntoTheBackwardLimitEndsInStateTwo)
 {
-    MakeDrive();
-    ASSERT_TRUE(Device->SetLim(5, 0, 0));
+    MakeDriveWithInputs(5, 0, 0);
     ASSERT_TRUE(Device->StartN(-5000));
     Wait(5);
     EXPECT_EQ(Nc(), -1000);
@@ -74,8 +71,7 @@ TEST_F(SensorTest, PositioningIntoTheBackwardLimitEndsInStateTwo)
 
 TEST_F(SensorTest, HomingForwardRecordsWhereTheSensorTripped)
 {
-    MakeDrive();
-    ASSERT_TRUE(Device->SetLim(0, 0, 1 | 4));
+    MakeDriveWithInputs(0, 0, 1 | 4);
     ASSERT_TRUE(Device->Home(1));
     EXPECT_EQ(Stat(), 6);
     Wait(3);
@@ -101,8 +97,7 @@ TEST_F(SensorTest, HomingForwardRecordsWhereTheSensorTripped)
 
 TEST_F(SensorTest, HomingBackwardAndFromOnTheSensor)
 {
-    MakeDrive();
-    ASSERT_TRUE(Device->SetLim(0, 0, 5));
+    MakeDriveWithInputs(0, 0, 5);
     ASSERT_TRUE(Device->StartN(900));
     Wait(5);
     ASSERT_TRUE(Device->Home(-1));
@@ -139,8 +134,7 @@ TEST_F(SensorTest, HomingStoppedByALimitAndHomingWithTheSensorOff)
 
 TEST_F(SensorTest, HomeSensorDisabledDuringTheSearchNoLongerTripsIt)
 {
-    MakeDrive();
-    ASSERT_TRUE(Device->SetLim(0, 1 | 4, 1));
+    MakeDriveWithInputs(0, 1 | 4, 1);
     ASSERT_TRUE(Device->Home(1));
     Wait(0.5); // at 175, short of the sensor
     ASSERT_TRUE(Device->SetLim(0, 1 | 4, 0));

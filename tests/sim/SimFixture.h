@@ -66,39 +66,35 @@ protected:
         return *Device;
     }
 
+    // The drive after 2 s of a forward run: cruising at 1000, at 1595.
+    void MakeCruising()
+    {
+        MakeDrive();
+        ASSERT_TRUE(Device->StartD(1)) << Device->LastError();
+        Wait(2);
+    }
+
+    // The same drive with the input words of SetLim.
+    void MakeDriveWithInputs(int32_t Backward, int32_t Forward, int32_t Home)
+    {
+        MakeDrive();
+        EXPECT_TRUE(Device->SetLim(Backward, Forward, Home)) << Device->LastError();
+    }
+
     void Wait(double Seconds) { NowNs += std::llround(Seconds * 1e9); }
 
     // Each read is a library call: it moves the model on to now.
-    int32_t Stat()
+    int32_t Get(bool (Sim::VirtualController::*Read)(int32_t*))
     {
         int32_t V = -100;
-        EXPECT_TRUE(Device->GetStat(&V)) << Device->LastError();
+        EXPECT_TRUE(((*Device).*Read)(&V)) << Device->LastError();
         return V;
     }
-    int32_t Nc()
-    {
-        int32_t V = -100;
-        EXPECT_TRUE(Device->GetNc(&V)) << Device->LastError();
-        return V;
-    }
-    int32_t Nb()
-    {
-        int32_t V = -100;
-        EXPECT_TRUE(Device->GetNb(&V)) << Device->LastError();
-        return V;
-    }
-    int32_t Vc()
-    {
-        int32_t V = -100;
-        EXPECT_TRUE(Device->GetVc(&V)) << Device->LastError();
-        return V;
-    }
-    int32_t Lim()
-    {
-        int32_t V = -100;
-        EXPECT_TRUE(Device->GetLim(&V)) << Device->LastError();
-        return V;
-    }
+    int32_t Stat() { return Get(&Sim::VirtualController::GetStat); }
+    int32_t Nc() { return Get(&Sim::VirtualController::GetNc); }
+    int32_t Nb() { return Get(&Sim::VirtualController::GetNb); }
+    int32_t Vc() { return Get(&Sim::VirtualController::GetVc); }
+    int32_t Lim() { return Get(&Sim::VirtualController::GetLim); }
     // The exact coordinate and speed, after a call has moved the model on.
     double X()
     {

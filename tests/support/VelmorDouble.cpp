@@ -6,7 +6,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "device/velmor.h"
+#include "device/Operations.h"
 
 namespace VelmorDouble {
 
@@ -114,6 +114,26 @@ VLM_BOOL Read(const char* Name, int32_t* Out)
         *Out = V;
     return 1;
 }
+
+// How the double answers the call Name by its arguments: the device text, a
+// reading, or a setting or command with its arguments recorded.
+struct Answer {
+    const char* Name;
+
+    VLM_BOOL operator()(char** Text) const
+    {
+        bool Ok = Enter(Name);
+        if (Ok && Text && !S().InfoNull)
+            *Text = const_cast<char*>(S().InfoText.c_str());
+        return Ok && S().InfoOk ? 1 : 0;
+    }
+    VLM_BOOL operator()(int32_t* Out) const { return Read(Name, Out); }
+    template <class... Arg>
+    VLM_BOOL operator()(Arg... Args) const
+    {
+        return Enter(Name, {Args...});
+    }
+};
 
 Failure MakeFailure(const char* Text, int Times)
 {
@@ -230,13 +250,6 @@ VLM_BOOL VLM_OpenDevice(void)
     return S().OpenOk ? 1 : 0;
 }
 VLM_BOOL VLM_CloseDevice(void) { return Enter("VLM_CloseDevice") ? 1 : 0; }
-VLM_BOOL VLM_GetInfo(char** text)
-{
-    bool Ok = Enter("VLM_GetInfo");
-    if (Ok && text && !S().InfoNull)
-        *text = const_cast<char*>(S().InfoText.c_str());
-    return Ok && S().InfoOk ? 1 : 0;
-}
 VLM_BOOL VLM_GetLastError(char** text)
 {
     Record(Call{"VLM_GetLastError", {}});
@@ -245,28 +258,9 @@ VLM_BOOL VLM_GetLastError(char** text)
     return 1;
 }
 
-VLM_BOOL VLM_SetMode(int32_t step, int32_t decay) { return Enter("VLM_SetMode", {step, decay}); }
-VLM_BOOL VLM_SetIw(int32_t v) { return Enter("VLM_SetIw", {v}); }
-VLM_BOOL VLM_SetIa(int32_t v) { return Enter("VLM_SetIa", {v}); }
-VLM_BOOL VLM_SetIh(int32_t v) { return Enter("VLM_SetIh", {v}); }
-VLM_BOOL VLM_SetVm(int32_t v) { return Enter("VLM_SetVm", {v}); }
-VLM_BOOL VLM_SetVw(int32_t v) { return Enter("VLM_SetVw", {v}); }
-VLM_BOOL VLM_SetAw(int32_t v) { return Enter("VLM_SetAw", {v}); }
-VLM_BOOL VLM_SetLim(int32_t b, int32_t f, int32_t h) { return Enter("VLM_SetLim", {b, f, h}); }
-VLM_BOOL VLM_SetCtrl(int32_t v) { return Enter("VLM_SetCtrl", {v}); }
-VLM_BOOL VLM_SetNc(int32_t v) { return Enter("VLM_SetNc", {v}); }
-VLM_BOOL VLM_StartD(int32_t v) { return Enter("VLM_StartD", {v}); }
-VLM_BOOL VLM_StartN(int32_t v) { return Enter("VLM_StartN", {v}); }
-VLM_BOOL VLM_StartdN(int32_t v) { return Enter("VLM_StartdN", {v}); }
-VLM_BOOL VLM_Home(int32_t v) { return Enter("VLM_Home", {v}); }
-VLM_BOOL VLM_Stop(void) { return Enter("VLM_Stop"); }
-VLM_BOOL VLM_SavePar(void) { return Enter("VLM_SavePar"); }
-
-VLM_BOOL VLM_GetStat(int32_t* v) { return Read("VLM_GetStat", v); }
-VLM_BOOL VLM_GetNc(int32_t* v) { return Read("VLM_GetNc", v); }
-VLM_BOOL VLM_GetNb(int32_t* v) { return Read("VLM_GetNb", v); }
-VLM_BOOL VLM_GetVc(int32_t* v) { return Read("VLM_GetVc", v); }
-VLM_BOOL VLM_GetLim(int32_t* v) { return Read("VLM_GetLim", v); }
-VLM_BOOL VLM_GetAdc(int32_t* v) { return Read("VLM_GetAdc", v); }
+#define VELMOR_DOUBLE(Name, Params, Args)                                                                           \
+    VLM_BOOL VLM_##Name Params { return Answer{"VLM_" #Name} Args; }
+VELMOR_DEVICE_OPERATIONS(VELMOR_DOUBLE)
+#undef VELMOR_DOUBLE
 
 } // extern "C"

@@ -125,8 +125,8 @@ protected:
         P.Vm = 1000;
         P.Vw = 30000;
         P.Aw = 40000;
-        std::string Error;
-        ASSERT_TRUE(Sim::SaveParameters((Dir / "state.ini").string(), P, Error)) << Error;
+        const Core::Status Saved = Sim::SaveParameters((Dir / "state.ini").string(), P);
+        ASSERT_TRUE(Saved) << Saved.Text();
     }
 
     // A field of /proc/PID/status ("State:", "SigPnd:", ...), blank when gone.
@@ -428,8 +428,8 @@ TEST_F(OnTheLine, AGotoPastALimitReturnsOnlyAtRestWithFour)
     P.Aw = 40000;
     P.LimBackward = 1; // enabled, ramped stop
     P.LimForward = 1;
-    std::string Error;
-    ASSERT_TRUE(Sim::SaveParameters((Dir / "state.ini").string(), P, Error)) << Error;
+    const Core::Status Saved = Sim::SaveParameters((Dir / "state.ini").string(), P);
+    ASSERT_TRUE(Saved) << Saved.Text();
     StartSim();
 
     // The switch at 20000 trips at full speed; the ramp ends well short of
