@@ -11,19 +11,19 @@ namespace {
 
 bool Given(const char* S) { return S && *S; }
 
-std::string Join(const std::string& Dir, const std::string& Name)
+} // namespace
+
+std::string JoinPath(const std::string& Dir, const std::string& Name)
 {
     return Dir.back() == '/' ? Dir + Name : Dir + "/" + Name;
 }
 
-} // namespace
-
 std::string XdgPath(const char* XdgHome, const char* Home, const char* HomeDefault, const std::string& Name)
 {
     if (Given(XdgHome) && XdgHome[0] == '/')
-        return Join(XdgHome, Name);
+        return JoinPath(XdgHome, Name);
     if (Given(Home))
-        return Join(Join(Home, HomeDefault), Name);
+        return JoinPath(JoinPath(Home, HomeDefault), Name);
     return {};
 }
 

@@ -22,6 +22,9 @@ inline std::string XdgStatePath(const char* XdgStateHome, const char* Home, cons
     return XdgPath(XdgStateHome, Home, ".local/state", Name);
 }
 
+// Name in the folder Dir, with one '/' between them.
+std::string JoinPath(const std::string& Dir, const std::string& Name);
+
 // $HOME, else the user's home in the password database; null when neither.
 const char* UserHome();
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "core/Clock.h"
 #include "sim/ControlFile.h"
 #include "sim/Motion.h"
 #include "sim/Parameters.h"
@@ -57,7 +58,7 @@ namespace Sim {
 
 // Monotonic time in nanoseconds.
 using Clock = std::function<int64_t()>;
-int64_t SteadyNow();
+using Core::SteadyNow;
 
 struct Options {
     Clock Now = SteadyNow;

@@ -8,13 +8,14 @@
 #include <map>
 #include <ostream>
 
+#include "core/DeviceState.h"
+#include "core/ParameterWords.h"
 #include "device/Commands.h"
 #include "link/LinkConfig.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 #include "settings/PanelSettings.h"
 #include "settings/SettingsPath.h"
-#include "ui/ParameterWords.h"
 #include "velmorctl/Internal.h"
 
 namespace VelmorCtl {
@@ -66,7 +67,7 @@ int32_t FieldValue(const std::string& Key, const std::string& Text, PanelSetting
 int32_t InputWord(const std::string& Text)
 {
     int32_t W = 0;
-    if (!ParseWord(Text, W) || W < 0 || W > 7)
+    if (!ParseWord(Text, W) || W < 0 || W > Core::InputWordBits)
         throw UsageError{"limits: '" + Text +
                          "' is not a limit word 0..7 (1 enabled, 2 normally closed, 4 stop without ramp)"};
     return W;

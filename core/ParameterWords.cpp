@@ -1,4 +1,6 @@
-#include "ui/ParameterWords.h"
+#include "core/ParameterWords.h"
+
+#include "core/DeviceState.h"
 
 #include <cmath>
 #include <limits>
@@ -29,17 +31,18 @@ int32_t LimitWord(bool Enabled, bool NormallyOpen, bool AbruptStop) noexcept
 {
     int32_t W = 0;
     if (Enabled)
-        W |= 1;
+        W |= Core::InputEnabled;
     if (!NormallyOpen)
-        W |= 2;
+        W |= Core::InputNormallyClosed;
     if (AbruptStop)
-        W |= 4;
+        W |= Core::InputAbruptStop;
     return W;
 }
 
 LimitBoxes LimitWordBoxes(int32_t Word) noexcept
 {
-    return LimitBoxes{(Word & 1) != 0, (Word & 2) == 0, (Word & 4) != 0};
+    return LimitBoxes{(Word & Core::InputEnabled) != 0, (Word & Core::InputNormallyClosed) == 0,
+                      (Word & Core::InputAbruptStop) != 0};
 }
 
 int32_t ControlWord(int Index, bool ActiveHigh, bool Debounce, int32_t Current) noexcept
