@@ -32,4 +32,12 @@ constexpr int32_t InputNormallyClosed = 2; // wiring only; the logical state is 
 constexpr int32_t InputAbruptStop = 4;     // stop at once instead of on the ramp
 constexpr int32_t InputWordBits = InputEnabled | InputNormallyClosed | InputAbruptStop;
 
+// The local-control word of VLM_SetCtrl: the mode in the low four bits, and
+// two flags.
+constexpr int32_t ControlModeMask = 0x0F;
+constexpr int32_t ControlMaxMode = 7;
+constexpr int32_t ControlActiveHigh = 0x10; // inputs active high
+constexpr int32_t ControlDebounce = 0x20;
+constexpr int32_t ControlWordBits = ControlModeMask | ControlActiveHigh | ControlDebounce;
+
 } // namespace Core

@@ -47,17 +47,18 @@ LimitBoxes LimitWordBoxes(int32_t Word) noexcept
 
 int32_t ControlWord(int Index, bool ActiveHigh, bool Debounce, int32_t Current) noexcept
 {
-    int32_t W = Index >= 0 ? Index : (Current & 0x0F);
+    int32_t W = Index >= 0 ? Index : (Current & Core::ControlModeMask);
     if (ActiveHigh)
-        W |= 0x10;
+        W |= Core::ControlActiveHigh;
     if (Debounce)
-        W |= 0x20;
+        W |= Core::ControlDebounce;
     return W;
 }
 
 ControlBoxes ControlWordBoxes(int32_t Word) noexcept
 {
-    return ControlBoxes{Word & 0x0F, (Word & 0x10) != 0, (Word & 0x20) != 0};
+    return ControlBoxes{Word & Core::ControlModeMask, (Word & Core::ControlActiveHigh) != 0,
+                        (Word & Core::ControlDebounce) != 0};
 }
 
 } // namespace ParameterWords

@@ -83,13 +83,16 @@ Refusal CheckAw(int32_t Acceleration)
     return Refuse(Link::Reason::Acceleration, Acceleration, Within(Acceleration, 0, MaxAcceleration));
 }
 
-Refusal CheckInputWord(Link::Reason Which, int32_t Word) { return Refuse(Which, Word, (Word & ~Core::InputWordBits) == 0); }
+Refusal CheckInputWord(Link::Reason Which, int32_t Word)
+{
+    return Refuse(Which, Word, (Word & ~Core::InputWordBits) == 0);
+}
 
 Refusal CheckCtrl(int32_t Word)
 {
-    if ((Word & ~0x3F) != 0)
+    if ((Word & ~Core::ControlWordBits) != 0)
         return {Link::Reason::ControlWordBits, Word};
-    return Refuse(Link::Reason::ControlWordMode, Word, (Word & 0x0F) <= 7);
+    return Refuse(Link::Reason::ControlWordMode, Word, (Word & Core::ControlModeMask) <= Core::ControlMaxMode);
 }
 
 Refusal Check(const Parameters& P)

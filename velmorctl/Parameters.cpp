@@ -125,7 +125,8 @@ int Set(const std::vector<std::string>& Args, Context& Ctx)
     }
     if (Has("control")) {
         const std::string& C = Given["control"];
-        if (!ParseWord(C, D.Control) || D.Control < 0 || (D.Control & ~0x3F) != 0 || (D.Control & 0x0F) > 7)
+        if (!ParseWord(C, D.Control) || D.Control < 0 || (D.Control & ~Core::ControlWordBits) != 0 ||
+            (D.Control & Core::ControlModeMask) > Core::ControlMaxMode)
             throw UsageError{"control: '" + C +
                              "' is not a control word (mode 0..7, +16 inputs active high, +32 debouncing)"};
     }
