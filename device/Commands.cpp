@@ -1,5 +1,6 @@
 #include "device/Commands.h"
 
+#include "core/DeviceState.h"
 #include "device/DeviceText.h"
 
 namespace Commands {
@@ -42,13 +43,13 @@ int32_t GetStat() { return Reading<VLM_GetStat>(); }
 const char* StateText(int32_t Code)
 {
     switch (Code) {
-    case 0: return "Stopped";
-    case 1: return "Operation done";
-    case 2: return "Limit reached";
-    case 3: return "Rotating...";
-    case 4: return "Positioning...";
-    case 5: return "Encoder positioning...";
-    case 6: return "Searching home...";
+    case Core::StateStopped: return "Stopped";
+    case Core::StateDone: return "Operation done";
+    case Core::StateLimit: return "Limit reached";
+    case Core::StateRotating: return "Rotating...";
+    case Core::StatePositioning: return "Positioning...";
+    case Core::StateEncoderPositioning: return "Encoder positioning...";
+    case Core::StateHoming: return "Searching home...";
     default: return "Unknown state";
     }
 }

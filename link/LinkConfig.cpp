@@ -1,6 +1,9 @@
 #include "link/LinkConfig.h"
 
-#include "link/SerialSpeed.h"
+#include "core/Endpoint.h"
+#include "core/SerialSpeeds.h"
+#include "core/Text.h"
+#include "core/XdgPaths.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -20,37 +23,23 @@ constexpr size_t MaxFileSize = 4096;
 
 bool Given(const char* S) { return S && *S; }
 
-std::string Trim(const std::string& S)
-{
-    size_t B = 0, E = S.size();
-    while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
-        ++B;
-    while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
-        --E;
-    return S.substr(B, E - B);
-}
-
-// A plain decimal number within Low..High; Error names What.
-bool Number(const std::string& Text, const char* What, int Low, int High, int& Out, std::string& Error)
+// A plain decimal number within Low..High; a failure names What.
+Core::Status Number(const std::string& Text, const char* What, int Low, int High, int& Out)
 {
     bool Digits = !Text.empty() && Text.size() <= 9;
     for (char C : Text)
         Digits = Digits && C >= '0' && C <= '9';
-    if (!Digits) {
-        Error = std::string(What) + " \"" + Printable(Text) + "\" is not a number";
-        return false;
-    }
+    if (!Digits)
+        return Core::Status::Fail(std::string(What) + " \"" + Printable(Text) + "\" is not a number");
     long V = std::stol(Text);
-    if (V < Low || V > High) {
-        Error = std::string(What) + " " + std::to_string(V) + " is out of range " + std::to_string(Low) + ".." +
-                std::to_string(High);
-        return false;
-    }
+    if (V < Low || V > High)
+        return Core::Status::Fail(std::string(What) + " " + std::to_string(V) + " is out of range " +
+                                  std::to_string(Low) + ".." + std::to_string(High));
     Out = static_cast<int>(V);
-    return true;
+    return {};
 }
 
-bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
+Core::Status ParseOptions(const std::string& Text, LinkConfig& C)
 {
     static const char* const Names[] = {"baud", "address", "timeout", "parity", "stopbits", "trace", "unit"};
     constexpr int Count = sizeof Names / sizeof Names[0];
@@ -61,10 +50,8 @@ bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
         size_t Amp = Text.find('&', Pos);
         std::string Item = Text.substr(Pos, Amp == std::string::npos ? std::string::npos : Amp - Pos);
         size_t Eq = Item.find('=');
-        if (Item.empty() || Eq == std::string::npos || Eq == 0) {
-            Error = "option \"" + Printable(Item) + "\" is not NAME=VALUE";
-            return false;
-        }
+        if (Item.empty() || Eq == std::string::npos || Eq == 0)
+            return Core::Status::Fail("option \"" + Printable(Item) + "\" is not NAME=VALUE");
         std::string Name = Item.substr(0, Eq), Value = Item.substr(Eq + 1);
         int Index = -1;
         for (int I = 0; I < Count; ++I)
@@ -73,35 +60,30 @@ bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
         // unit is Modbus TCP's name for the address.
         if (Index == 6 && C.Type == LinkConfig::Kind::ModbusTcp)
             Index = 1;
-        if (Index < 0 || Index == 6) {
-            Error = "unknown option \"" + Printable(Name) + "\" (known: baud, address, timeout, parity, stopbits, trace" +
-                    (C.Type == LinkConfig::Kind::ModbusTcp ? ", unit)" : ")");
-            return false;
-        }
-        if (Seen[Index]) {
-            Error = Index == 1 && C.Type == LinkConfig::Kind::ModbusTcp ? "option unit (or address) is given twice"
-                                                                         : "option " + Name + " is given twice";
-            return false;
-        }
+        if (Index < 0 || Index == 6)
+            return Core::Status::Fail("unknown option \"" + Printable(Name) +
+                                      "\" (known: baud, address, timeout, parity, stopbits, trace" +
+                                      (C.Type == LinkConfig::Kind::ModbusTcp ? ", unit)" : ")"));
+        if (Seen[Index])
+            return Core::Status::Fail(Index == 1 && C.Type == LinkConfig::Kind::ModbusTcp
+                                          ? "option unit (or address) is given twice"
+                                          : "option " + Name + " is given twice");
         Seen[Index] = true;
         if (Index == 0) {
-            if (!Number(Value, "baud", 1, 4000000, C.Baud, Error))
-                return false;
-            if (SpeedCode(C.Baud) == B0) {
-                Error = "baud " + std::to_string(C.Baud) +
-                        " is not a standard speed (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, "
-                        "230400, 460800, 921600)";
-                return false;
-            }
+            if (Core::Status Bad = Number(Value, "baud", 1, 4000000, C.Baud); !Bad)
+                return Bad;
+            if (!Core::KnownSpeed(C.Baud))
+                return Core::Status::Fail("baud " + std::to_string(C.Baud) + " is not a standard speed (" +
+                                          Core::SerialSpeedList() + ")");
         } else if (Index == 1) {
-            if (!Number(Value, Name.c_str(), 1, 247, C.Address, Error))
-                return false;
+            if (Core::Status Bad = Number(Value, Name.c_str(), 1, 247, C.Address); !Bad)
+                return Bad;
         } else if (Index == 2) {
-            if (!Number(Value, "timeout", 1, 10000, C.TimeoutMs, Error))
-                return false;
+            if (Core::Status Bad = Number(Value, "timeout", 1, 10000, C.TimeoutMs); !Bad)
+                return Bad;
         } else if ((Index == 3 || Index == 4) && !Serial) {
-            Error = "option " + Name + " is for serial links only (the gateway sets its own line's framing)";
-            return false;
+            return Core::Status::Fail("option " + Name +
+                                      " is for serial links only (the gateway sets its own line's framing)");
         } else if (Index == 3) {
             if (Value == "none")
                 C.Parity = Parity::None;
@@ -109,26 +91,18 @@ bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
                 C.Parity = Parity::Even;
             else if (Value == "odd")
                 C.Parity = Parity::Odd;
-            else {
-                Error = "parity \"" + Printable(Value) + "\" is not none, even or odd";
-                return false;
-            }
+            else
+                return Core::Status::Fail("parity \"" + Printable(Value) + "\" is not none, even or odd");
         } else if (Index == 4) {
-            if (Value != "1" && Value != "2") {
-                Error = "stopbits \"" + Printable(Value) + "\" is not 1 or 2";
-                return false;
-            }
+            if (Value != "1" && Value != "2")
+                return Core::Status::Fail("stopbits \"" + Printable(Value) + "\" is not 1 or 2");
             C.StopBits = Value[0] - '0';
         } else {
             for (char Ch : Value)
-                if (static_cast<unsigned char>(Ch) < 0x20 || Ch == 0x7F) {
-                    Error = "the trace file's path holds a control character";
-                    return false;
-                }
-            if (Value.empty()) {
-                Error = "trace needs a file, e.g. trace=/tmp/velmor-line.trace";
-                return false;
-            }
+                if (static_cast<unsigned char>(Ch) < 0x20 || Ch == 0x7F)
+                    return Core::Status::Fail("the trace file's path holds a control character");
+            if (Value.empty())
+                return Core::Status::Fail("trace needs a file, e.g. trace=/tmp/velmor-line.trace");
             C.TracePath = Value;
         }
         if (Amp == std::string::npos)
@@ -137,48 +111,30 @@ bool ParseOptions(const std::string& Text, LinkConfig& C, std::string& Error)
     }
     if (!Seen[4])
         C.StopBits = DefaultStopBits(C.Parity);
-    return true;
+    return {};
 }
 
-bool ParseTcpTarget(const std::string& Target, LinkConfig& C, std::string& Error)
+Core::Status ParseTcpTarget(const std::string& Target, LinkConfig& C)
 {
-    std::string Host, Port;
-    if (!Target.empty() && Target[0] == '[') {
-        size_t Close = Target.find(']');
-        if (Close == std::string::npos || Close + 1 >= Target.size() || Target[Close + 1] != ':') {
-            Error = "tcp needs [ADDRESS]:PORT, e.g. tcp:[::1]:5020";
-            return false;
-        }
-        Host = Target.substr(1, Close - 1);
-        Port = Target.substr(Close + 2);
-    } else {
-        size_t Colon = Target.rfind(':');
-        if (Colon == std::string::npos) {
-            Error = "tcp needs HOST:PORT, e.g. tcp:127.0.0.1:5020";
-            return false;
-        }
-        Host = Target.substr(0, Colon);
-        Port = Target.substr(Colon + 1);
-        if (Host.find(':') != std::string::npos) {
-            Error = "an IPv6 address goes in brackets, e.g. tcp:[::1]:5020";
-            return false;
-        }
+    const Core::Result<Core::EndpointParts> Parts = Core::SplitEndpoint(Target);
+    if (!Parts) {
+        // By Core::EndpointFault.
+        static const char* const Texts[] = {
+            "", "tcp needs [ADDRESS]:PORT, e.g. tcp:[::1]:5020", "tcp needs HOST:PORT, e.g. tcp:127.0.0.1:5020",
+            "an IPv6 address goes in brackets, e.g. tcp:[::1]:5020", "tcp needs a host address before the port"};
+        return Core::Status::Fail(Texts[Parts.Why().Code()]);
     }
-    if (Host.empty()) {
-        Error = "tcp needs a host address before the port";
-        return false;
-    }
+    const std::string& Host = Parts->Host;
     // The open connects to exactly this address: what inet_pton does not
     // take (a name, 300.1.2.3, 1.2.3) is a malformed setting here, not a
     // failed connection later.
     unsigned char Binary[sizeof(struct in6_addr)];
     if (Host.find('\0') != std::string::npos ||
-        ::inet_pton(Host.find(':') != std::string::npos ? AF_INET6 : AF_INET, Host.c_str(), Binary) != 1) {
-        Error = "host \"" + Printable(Host) + "\" is not a numeric address (names are not looked up)";
-        return false;
-    }
+        ::inet_pton(Host.find(':') != std::string::npos ? AF_INET6 : AF_INET, Host.c_str(), Binary) != 1)
+        return Core::Status::Fail("host \"" + Printable(Host) +
+                                  "\" is not a numeric address (names are not looked up)");
     C.Host = Host;
-    return Number(Port, "port", 1, 65535, C.Port, Error);
+    return Number(Parts->Port, "port", 1, 65535, C.Port);
 }
 
 } // namespace
@@ -197,13 +153,11 @@ std::string Printable(const std::string& Text)
     return Out;
 }
 
-bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error)
+Core::Result<LinkConfig> ParseLinkLine(const std::string& Line)
 {
-    const std::string L = Trim(Line);
-    if (L == "virtual") {
-        Out = LinkConfig();
-        return true;
-    }
+    const std::string L = Core::Trim(Line);
+    if (L == "virtual")
+        return LinkConfig();
     LinkConfig C;
     std::string Rest;
     if (L.compare(0, 7, "serial:") == 0) {
@@ -216,9 +170,9 @@ bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error)
         C.Type = LinkConfig::Kind::ModbusTcp;
         Rest = L.substr(11);
     } else {
-        Error = L.empty() ? "the setting is empty (use virtual, serial:PATH, tcp:HOST:PORT or modbus-tcp:HOST:PORT)"
-                          : "the setting does not start with virtual, serial:, tcp: or modbus-tcp:";
-        return false;
+        return Core::Status::Fail(
+            L.empty() ? "the setting is empty (use virtual, serial:PATH, tcp:HOST:PORT or modbus-tcp:HOST:PORT)"
+                      : "the setting does not start with virtual, serial:, tcp: or modbus-tcp:");
     }
     // Behind a gateway the line's speed is the gateway's, 9600 unless given.
     if (C.Type != LinkConfig::Kind::Serial)
@@ -226,34 +180,36 @@ bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error)
     size_t Question = Rest.find('?');
     std::string Target = Rest.substr(0, Question);
     if (C.Type == LinkConfig::Kind::Serial) {
-        if (Target.empty()) {
-            Error = "serial needs the port's path, e.g. serial:/dev/ttyUSB0";
-            return false;
-        }
+        if (Target.empty())
+            return Core::Status::Fail("serial needs the port's path, e.g. serial:/dev/ttyUSB0");
         for (char Ch : Target)
-            if (static_cast<unsigned char>(Ch) < 0x20 || Ch == 0x7F) {
-                Error = "the port's path holds a control character";
-                return false;
-            }
+            if (static_cast<unsigned char>(Ch) < 0x20 || Ch == 0x7F)
+                return Core::Status::Fail("the port's path holds a control character");
         C.Path = Target;
-    } else if (!ParseTcpTarget(Target, C, Error)) {
-        return false;
+    } else if (Core::Status Bad = ParseTcpTarget(Target, C); !Bad) {
+        return Bad;
     }
-    if (Question != std::string::npos && !ParseOptions(Rest.substr(Question + 1), C, Error))
-        return false;
+    if (Question != std::string::npos)
+        if (Core::Status Bad = ParseOptions(Rest.substr(Question + 1), C); !Bad)
+            return Bad;
     if (C.Type != LinkConfig::Kind::Serial) // framing is the gateway's line's
         C.StopBits = DefaultStopBits(C.Parity);
-    Out = C;
-    return true;
+    return C;
+}
+
+bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error)
+{
+    Core::Result<LinkConfig> Parsed = ParseLinkLine(Line);
+    if (Parsed)
+        Out = *Parsed;
+    else
+        Error = Parsed.Error();
+    return Parsed.Ok();
 }
 
 std::string LinkFilePath(const char* XdgConfigHome, const char* Home)
 {
-    if (Given(XdgConfigHome) && XdgConfigHome[0] == '/')
-        return std::string(XdgConfigHome) + "/velmor/link.conf";
-    if (Given(Home))
-        return std::string(Home) + "/.config/velmor/link.conf";
-    return {};
+    return Core::XdgConfigPath(XdgConfigHome, Home, "velmor/link.conf");
 }
 
 LinkSetting LinkSettingFrom(const char* EnvLink, const char* XdgConfigHome, const char* Home, FileReader ReadFile)
@@ -285,7 +241,7 @@ LinkSetting LinkSettingFrom(const char* EnvLink, const char* XdgConfigHome, cons
         size_t Pos = 0;
         while (Pos <= Text.size()) {
             size_t End = Text.find('\n', Pos);
-            std::string One = Trim(Text.substr(Pos, End == std::string::npos ? std::string::npos : End - Pos));
+            std::string One = Core::Trim(Text.substr(Pos, End == std::string::npos ? std::string::npos : End - Pos));
             ++LineNo;
             if (!One.empty() && One[0] != '#') {
                 if (++Count > 1)
@@ -299,10 +255,13 @@ LinkSetting LinkSettingFrom(const char* EnvLink, const char* XdgConfigHome, cons
         if (Count == 0)
             return Bad("the file holds no setting (write virtual, serial:PATH or tcp:HOST:PORT)");
     }
-    std::string What;
-    if (!ParseLinkLine(Line, S.Config, What)) {
+    Core::Result<LinkConfig> Parsed = ParseLinkLine(Line);
+    if (Parsed) {
+        S.Config = *Parsed;
+    } else {
         S.Ok = false;
-        S.Error = "Link setting in " + S.Source + ": " + What + " (read \"" + Printable(Trim(Line)) + "\")";
+        S.Error =
+            "Link setting in " + S.Source + ": " + Parsed.Error() + " (read \"" + Printable(Core::Trim(Line)) + "\")";
     }
     return S;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/Result.h"
 #include "link/SerialFraming.h"
 
 // The device library's link setting: one line saying which controller the
@@ -54,8 +55,11 @@ inline bool ThroughGateway(const LinkConfig& C)
     return C.Type == LinkConfig::Kind::Tcp || C.Type == LinkConfig::Kind::ModbusTcp;
 }
 
-// Parses one setting. On failure returns false, leaves Out alone and sets
-// Error to what is wrong, e.g. `address 300 is out of range 1..247`.
+// Parses one setting. A failure says what is wrong, e.g. `address 300 is out
+// of range 1..247`.
+Core::Result<LinkConfig> ParseLinkLine(const std::string& Line);
+// The same into Out; on failure false, Out left alone and Error set (velmorctl's
+// link command).
 bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error);
 
 // Where a setting was read and what it gave. Ok false: Error is the whole

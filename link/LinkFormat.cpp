@@ -1,11 +1,12 @@
 #include "link/LinkFormat.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "core/Endpoint.h"
+#include "core/SmallFile.h"
 
 namespace Link {
 
@@ -36,13 +37,6 @@ std::string Options(const LinkConfig& C)
     return Out;
 }
 
-// A numeric host as the setting writes it: an IPv6 address in brackets.
-std::string HostPort(const LinkConfig& C)
-{
-    const bool V6 = C.Host.find(':') != std::string::npos;
-    return (V6 ? "[" + C.Host + "]" : C.Host) + ":" + std::to_string(C.Port);
-}
-
 } // namespace
 
 std::string FormatLinkLine(const LinkConfig& C)
@@ -53,86 +47,49 @@ std::string FormatLinkLine(const LinkConfig& C)
     case LinkConfig::Kind::Serial:
         return "serial:" + C.Path + Options(C);
     case LinkConfig::Kind::Tcp:
-        return "tcp:" + HostPort(C) + Options(C);
+        return "tcp:" + Core::FormatEndpoint(C.Host, C.Port) + Options(C);
     case LinkConfig::Kind::ModbusTcp:
-        return "modbus-tcp:" + HostPort(C) + Options(C);
+        return "modbus-tcp:" + Core::FormatEndpoint(C.Host, C.Port) + Options(C);
     }
     return "virtual";
 }
 
-bool LinkLineFor(const LinkConfig& Config, std::string& Line, std::string& Error)
+Core::Result<std::string> LinkLineFor(const LinkConfig& Config)
 {
     const std::string Written = FormatLinkLine(Config);
-    LinkConfig Back;
-    if (!ParseLinkLine(Written, Back, Error))
-        return false;
-    if (FormatLinkLine(Back) != Written) {
-        Error = "the port's path cannot be written in the setting as it is (no '?', no blank at its end)";
-        return false;
-    }
-    Line = Written;
-    return true;
+    const Core::Result<LinkConfig> Back = ParseLinkLine(Written);
+    if (!Back)
+        return Back.Why();
+    if (FormatLinkLine(*Back) != Written)
+        return Core::Status::Fail(
+            "the port's path cannot be written in the setting as it is (no '?', no blank at its end)");
+    return Written;
 }
 
 namespace {
 
-bool MakeFolders(const std::string& Folder, std::string& Error)
+Core::Status MakeFolders(const std::string& Folder)
 {
     for (size_t Slash = Folder.find('/', 1);; Slash = Folder.find('/', Slash + 1)) {
         const std::string Part = Folder.substr(0, Slash);
-        if (!Part.empty() && ::mkdir(Part.c_str(), 0700) != 0 && errno != EEXIST) {
-            Error = "cannot make the folder " + Part + ": " + std::strerror(errno);
-            return false;
-        }
+        if (!Part.empty() && ::mkdir(Part.c_str(), 0700) != 0 && errno != EEXIST)
+            return Core::Status::Fail("cannot make the folder " + Part + ": " + std::strerror(errno));
         if (Slash == std::string::npos)
-            return true;
+            return {};
     }
-}
-
-bool WriteAll(int Fd, const std::string& Text)
-{
-    size_t Done = 0;
-    while (Done < Text.size()) {
-        const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
-        if (N < 0 && errno == EINTR)
-            continue;
-        if (N <= 0)
-            return false;
-        Done += static_cast<size_t>(N);
-    }
-    return true;
 }
 
 } // namespace
 
-bool SaveLinkFile(const std::string& Path, const std::string& Line, std::string& Error)
+Core::Status SaveLinkFile(const std::string& Path, const std::string& Line)
 {
     const size_t Slash = Path.rfind('/');
-    if (Path.empty() || Slash == std::string::npos || Slash + 1 == Path.size()) {
-        Error = "no place for the setting file (no home folder)";
-        return false;
-    }
-    if (Slash > 0 && !MakeFolders(Path.substr(0, Slash), Error))
-        return false;
-    const std::string Temp = Path + ".new-" + std::to_string(::getpid());
-    const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (Fd < 0) {
-        Error = "cannot write " + Temp + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool Written = WriteAll(Fd, Line + "\n") && ::fsync(Fd) == 0;
-    const int WriteErr = errno;
-    if (::close(Fd) != 0 || !Written) {
-        Error = "cannot write " + Temp + ": " + std::strerror(Written ? errno : WriteErr);
-        ::unlink(Temp.c_str());
-        return false;
-    }
-    if (::rename(Temp.c_str(), Path.c_str()) != 0) {
-        Error = "cannot replace " + Path + ": " + std::strerror(errno);
-        ::unlink(Temp.c_str());
-        return false;
-    }
-    return true;
+    if (Path.empty() || Slash == std::string::npos || Slash + 1 == Path.size())
+        return Core::Status::Fail("no place for the setting file (no home folder)");
+    if (Slash > 0)
+        if (Core::Status Made = MakeFolders(Path.substr(0, Slash)); !Made)
+            return Made;
+    return Core::ReplaceFile(Path, Line + "\n");
 }
 
 std::string DescribeLink(const LinkConfig& C)
@@ -144,9 +101,9 @@ std::string DescribeLink(const LinkConfig& C)
     case LinkConfig::Kind::Serial:
         return C.Path + " at " + std::to_string(C.Baud) + " baud " + FramingName(C.Parity, C.StopBits) + Address;
     case LinkConfig::Kind::Tcp:
-        return "gateway " + HostPort(C) + " (RTU over TCP)" + Address;
+        return "gateway " + Core::FormatEndpoint(C.Host, C.Port) + " (RTU over TCP)" + Address;
     case LinkConfig::Kind::ModbusTcp:
-        return "gateway " + HostPort(C) + " (Modbus TCP), unit " + std::to_string(C.Address);
+        return "gateway " + Core::FormatEndpoint(C.Host, C.Port) + " (Modbus TCP), unit " + std::to_string(C.Address);
     }
     return "virtual controller";
 }

@@ -1,6 +1,10 @@
 #include "link/Registers.h"
 
+#include "core/FieldRanges.h"
+
 namespace Link {
+
+using Core::MaxAcceleration, Core::MaxCurrent, Core::MaxSpeed;
 
 namespace {
 

@@ -132,11 +132,6 @@ enum class Reason : uint16_t {
     DeviceFailure = 20,       // exception 0x04: any other failure
 };
 
-// Limits the controller checks values against.
-constexpr int32_t MaxCurrent = 2000;       // mA
-constexpr int32_t MaxSpeed = 30000;        // half-steps per second
-constexpr int32_t MaxAcceleration = 40000; // half-steps per second squared
-
 // The English text of a reason with the value it names; empty for None. A
 // code not in the table gives "Refused by the controller (reason N)".
 std::string ReasonText(Reason Code, int32_t Value);

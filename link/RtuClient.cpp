@@ -116,19 +116,20 @@ bool RtuClient::OpenDevice()
     FPort.reset();
     FStatusFresh = false;
     FInfo.clear();
-    std::string Error;
-    if (!FConfig.TracePath.empty() && !FTrace.IsOpen() && !FTrace.Open(FConfig.TracePath, Error))
-        return Fail("VLM_OpenDevice: " + Error);
-    if (ThroughGateway(FConfig)) {
-        const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
-        FPort = OpenTcp(FConfig.Host, FConfig.Port, ConnectMs, Error);
-    } else {
-        FPort = OpenSerial(FConfig.Path, FConfig.Baud, FConfig.Parity, FConfig.StopBits, Error);
+    if (!FConfig.TracePath.empty() && !FTrace.IsOpen()) {
+        const Core::Status Traced = FTrace.Open(FConfig.TracePath);
+        if (!Traced)
+            return Fail("VLM_OpenDevice: " + Traced.Text());
     }
-    if (!FPort) {
-        FTrace.Verdict("open failed: " + Error);
-        return Fail(Error);
+    const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
+    Core::Result<std::unique_ptr<Transport>> Opened =
+        ThroughGateway(FConfig) ? OpenTcp(FConfig.Host, FConfig.Port, ConnectMs)
+                                : OpenSerial(FConfig.Path, FConfig.Baud, FConfig.Parity, FConfig.StopBits);
+    if (!Opened) {
+        FTrace.Verdict("open failed: " + Opened.Error());
+        return Fail(Opened.Error());
     }
+    FPort = std::move(*Opened);
     FTrace.Verdict("opened " + Where());
     FLineBusyUntil = NowUs();
     Response Got;

@@ -16,17 +16,23 @@ Trace::~Trace()
         ::close(FFd);
 }
 
-bool Trace::Open(const std::string& Path, std::string& Error)
+Core::Status Trace::Open(const std::string& Path)
 {
     const int Fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-    if (Fd < 0) {
-        Error = "cannot open the trace file " + Path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (Fd < 0)
+        return Core::Status::Fail("cannot open the trace file " + Path + ": " + std::strerror(errno));
     if (FFd >= 0)
         ::close(FFd);
     FFd = Fd;
-    return true;
+    return {};
+}
+
+bool Trace::Open(const std::string& Path, std::string& Error)
+{
+    const Core::Status Opened = Open(Path);
+    if (!Opened)
+        Error = Opened.Text();
+    return Opened.Ok();
 }
 
 void Trace::Line(const std::string& Text)

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/Result.h"
+
 // A frame trace: every frame sent and received on a line, appended to a file
 // as one line each, for a field engineer to see what the line did:
 //
@@ -25,7 +27,10 @@ public:
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
 
-    // Opens (creates) Path for appending. False with Error set when it cannot.
+    // Opens (creates) Path for appending.
+    Core::Status Open(const std::string& Path);
+    // The same, false with Error set when it cannot (velmor-sim's and
+    // velmor-gateway's start).
     bool Open(const std::string& Path, std::string& Error);
     bool IsOpen() const { return FFd >= 0; }
 

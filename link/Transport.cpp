@@ -1,5 +1,6 @@
 #include "link/Transport.h"
 
+#include "core/Endpoint.h"
 #include "link/SerialSpeed.h"
 
 #include <arpa/inet.h>
@@ -15,17 +16,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 namespace Link {
-
-int64_t NowUs()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 namespace {
 
@@ -195,59 +188,51 @@ IoStatus Transport::Receive(uint8_t* Out, size_t Max, size_t& Got, int64_t Deadl
     }
 }
 
-std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits,
-                                      std::string& Error)
+Core::Result<std::unique_ptr<Transport>> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits)
 {
-    const std::string What = "Cannot open the port " + Path + ": ";
+    const auto Fail = [&Path](const std::string& Why) {
+        return Core::Status::Fail("Cannot open the port " + Path + ": " + Why);
+    };
     const speed_t Speed = SpeedCode(Baud);
-    if (Speed == B0) {
-        Error = What + std::to_string(Baud) + " baud is not a speed the port can take";
-        return nullptr;
-    }
+    if (Speed == B0)
+        return Fail(std::to_string(Baud) + " baud is not a speed the port can take");
     int Fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (Fd < 0) {
         int Err = errno;
         if (Err == ENOENT || Err == ENODEV || Err == ENXIO)
-            Error = What + "no such port (is the adapter plugged in?)";
-        else if (Err == EACCES || Err == EPERM)
-            Error = What + "not permitted; add the user to the dialout group (sudo adduser $USER dialout), "
-                           "then log in again";
-        else if (Err == EBUSY)
-            Error = What + "busy, opened exclusively by another program";
-        else
-            Error = What + std::strerror(Err);
-        return nullptr;
+            return Fail("no such port (is the adapter plugged in?)");
+        if (Err == EACCES || Err == EPERM)
+            return Fail("not permitted; add the user to the dialout group (sudo adduser $USER dialout), "
+                        "then log in again");
+        if (Err == EBUSY)
+            return Fail("busy, opened exclusively by another program");
+        return Fail(std::strerror(Err));
     }
     auto Port = std::make_unique<SerialPort>(Fd, Path);
-    if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
-        Error = What + (errno == EWOULDBLOCK ? std::string("busy, opened exclusively by another program")
-                                             : std::string(std::strerror(errno)));
-        return nullptr;
-    }
+    if (::flock(Fd, LOCK_EX | LOCK_NB) != 0)
+        return Fail(errno == EWOULDBLOCK ? "busy, opened exclusively by another program" : std::strerror(errno));
     struct termios T;
-    if (::tcgetattr(Fd, &T) != 0) {
-        Error = What + (errno == ENOTTY ? std::string("not a serial port") : std::string(std::strerror(errno)));
-        return nullptr;
-    }
+    if (::tcgetattr(Fd, &T) != 0)
+        return Fail(errno == ENOTTY ? "not a serial port" : std::strerror(errno));
     // One byte makes a read return; with O_NONBLOCK an empty port gives
     // EAGAIN, so a read of 0 bytes means the line hung up.
     SetRawFraming(T, P, StopBits);
-    if (::cfsetispeed(&T, Speed) != 0 || ::cfsetospeed(&T, Speed) != 0 || !ApplyTermios(Fd, T)) {
-        Error = What + "cannot set " + std::to_string(Baud) + " baud " + FramingName(P, StopBits) + ": " +
-                std::strerror(errno);
-        return nullptr;
-    }
+    if (::cfsetispeed(&T, Speed) != 0 || ::cfsetospeed(&T, Speed) != 0 || !ApplyTermios(Fd, T))
+        return Fail("cannot set " + std::to_string(Baud) + " baud " + FramingName(P, StopBits) + ": " +
+                    std::strerror(errno));
     Port->FExclusive = ::ioctl(Fd, TIOCEXCL) == 0;
     TuneSerial(Fd);
     ::tcflush(Fd, TCIOFLUSH);
-    return Port;
+    return std::unique_ptr<Transport>(std::move(Port));
 }
 
-std::unique_ptr<Transport> OpenTcp(const std::string& Host, int Port, int ConnectMs, std::string& Error)
+Core::Result<std::unique_ptr<Transport>> OpenTcp(const std::string& Host, int Port, int ConnectMs)
 {
     const bool Six = Host.find(':') != std::string::npos;
-    const std::string Name = Six ? "[" + Host + "]:" + std::to_string(Port) : Host + ":" + std::to_string(Port);
-    const std::string What = "Cannot connect to " + Name + ": ";
+    const std::string Name = Core::FormatEndpoint(Host, Port);
+    const auto Fail = [&Name](const std::string& Why) {
+        return Core::Status::Fail("Cannot connect to " + Name + ": " + Why);
+    };
     struct sockaddr_storage Addr;
     std::memset(&Addr, 0, sizeof Addr);
     socklen_t Len;
@@ -255,49 +240,45 @@ std::unique_ptr<Transport> OpenTcp(const std::string& Host, int Port, int Connec
         auto* A = reinterpret_cast<sockaddr_in6*>(&Addr);
         A->sin6_family = AF_INET6;
         A->sin6_port = htons(static_cast<uint16_t>(Port));
-        if (::inet_pton(AF_INET6, Host.c_str(), &A->sin6_addr) != 1) {
-            Error = What + "not a numeric IPv6 address";
-            return nullptr;
-        }
+        if (::inet_pton(AF_INET6, Host.c_str(), &A->sin6_addr) != 1)
+            return Fail("not a numeric IPv6 address");
         Len = sizeof *A;
     } else {
         auto* A = reinterpret_cast<sockaddr_in*>(&Addr);
         A->sin_family = AF_INET;
         A->sin_port = htons(static_cast<uint16_t>(Port));
-        if (::inet_pton(AF_INET, Host.c_str(), &A->sin_addr) != 1) {
-            Error = What + "not a numeric IPv4 address";
-            return nullptr;
-        }
+        if (::inet_pton(AF_INET, Host.c_str(), &A->sin_addr) != 1)
+            return Fail("not a numeric IPv4 address");
         Len = sizeof *A;
     }
     int Fd = ::socket(Six ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (Fd < 0) {
-        Error = What + std::strerror(errno);
-        return nullptr;
-    }
+    if (Fd < 0)
+        return Fail(std::strerror(errno));
     auto Link = std::make_unique<TcpLink>(Fd, Name);
     int One = 1;
     (void)::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
     if (::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), Len) != 0) {
-        if (errno != EINPROGRESS) {
-            Error = What + std::strerror(errno);
-            return nullptr;
-        }
+        if (errno != EINPROGRESS)
+            return Fail(std::strerror(errno));
         int Ev = WaitFor(Fd, POLLOUT, NowUs() + static_cast<int64_t>(ConnectMs) * 1000);
-        if (Ev == 0) {
-            Error = What + "no connection within " + std::to_string(ConnectMs) + " ms";
-            return nullptr;
-        }
+        if (Ev == 0)
+            return Fail("no connection within " + std::to_string(ConnectMs) + " ms");
         int Err = 0;
         socklen_t ErrLen = sizeof Err;
         if (Ev < 0 || ::getsockopt(Fd, SOL_SOCKET, SO_ERROR, &Err, &ErrLen) != 0)
             Err = errno;
-        if (Err != 0) {
-            Error = What + std::strerror(Err);
-            return nullptr;
-        }
+        if (Err != 0)
+            return Fail(std::strerror(Err));
     }
-    return Link;
+    return std::unique_ptr<Transport>(std::move(Link));
+}
+
+std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits, std::string& Error)
+{
+    Core::Result<std::unique_ptr<Transport>> Port = OpenSerial(Path, Baud, P, StopBits);
+    if (!Port)
+        Error = Port.Error();
+    return std::move(Port.Value());
 }
 
 } // namespace Link

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "core/Clock.h"
+#include "core/Result.h"
 #include "link/SerialFraming.h"
 
 // The byte pipes under the RTU client: a serial port (or a pseudo-terminal
@@ -14,7 +16,7 @@
 namespace Link {
 
 // Monotonic time in microseconds.
-int64_t NowUs();
+inline constexpr auto NowUs = Core::SteadyNowUs;
 
 enum class IoStatus {
     Ok,
@@ -57,13 +59,14 @@ protected:
 // Opens a serial port raw at Baud with 8 data bits, the given parity and stop
 // bits, exclusive (TIOCEXCL and an advisory
 // lock), low-latency and RS-485 mode where the port has them (quietly not on
-// ports without, such as pseudo-terminals). Null with Error set when the port
-// is absent ("no such port"), not permitted, busy or not a serial port.
-std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits,
-                                      std::string& Error);
+// ports without, such as pseudo-terminals). Fails when the port is absent
+// ("no such port"), not permitted, busy or not a serial port.
+Core::Result<std::unique_ptr<Transport>> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits);
+// The same, null with Error set on failure (velmor-gateway's start).
+std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits, std::string& Error);
 
 // Connects to Host (a numeric IPv4 or IPv6 address) at Port within ConnectMs,
-// with TCP_NODELAY. Null with Error set on failure.
-std::unique_ptr<Transport> OpenTcp(const std::string& Host, int Port, int ConnectMs, std::string& Error);
+// with TCP_NODELAY.
+Core::Result<std::unique_ptr<Transport>> OpenTcp(const std::string& Host, int Port, int ConnectMs);
 
 } // namespace Link

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "core/ParameterWords.h"
 #include "platform/IniFile.h"
-#include "ui/ParameterWords.h"
 
 namespace PanelSettings {
 
@@ -87,16 +87,16 @@ FieldRange RangeOf(Entry E)
     case Iw:
     case Ia:
     case Ih:
-        return {-0.01, 2000};
+        return Core::Fields::Current;
     case Nr:
-        return {-2000000000, 2000000000};
+        return Core::Fields::Coordinate;
     case Vmax:
     case Vm:
-        return {1, 30000};
+        return Core::Fields::Speed;
     case Vw:
-        return {-0.1, 30000};
+        return Core::Fields::WorkingSpeed;
     case Aw:
-        return {-0.1, 40000};
+        return Core::Fields::Acceleration;
     default:
         return {0, 0};
     }

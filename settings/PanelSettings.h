@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "core/FieldRanges.h"
+
 class TIniFile;
 
 // The twenty entries of the panel's settings file, described once: the panel
@@ -45,10 +47,7 @@ void Write(TIniFile& Ini, const Values& V);
 
 // The range of the panel's numeric field for a numeric entry (Iw, Ia, Ih, Nr,
 // Vmax, Vm, Vw, Aw). The working speed's field is further bounded by Vmax.
-struct FieldRange {
-    double Min;
-    double Max;
-};
+using FieldRange = Core::FieldRange;
 FieldRange RangeOf(Entry E);
 
 // What the panel sends when its link comes up, in this order, after loading V

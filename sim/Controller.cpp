@@ -1,6 +1,5 @@
 #include "sim/Controller.h"
 
-#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -37,13 +36,6 @@ Drive DriveOf(const Parameters& P)
 }
 
 } // namespace
-
-int64_t SteadyNow()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 Options Options::FromEnvironment()
 {

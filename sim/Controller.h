@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/Backend.h"
+#include "core/Clock.h"
 #include "sim/ControlFile.h"
 #include "sim/Motion.h"
 #include "sim/Parameters.h"
@@ -58,7 +59,7 @@ namespace Sim {
 
 // Monotonic time in nanoseconds.
 using Clock = std::function<int64_t()>;
-int64_t SteadyNow();
+using Core::SteadyNow;
 
 struct Options {
     Clock Now = SteadyNow;

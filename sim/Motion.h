@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "core/DeviceState.h"
+
 // The motor on the virtual axis. Positions are in half-steps, speeds in
 // half-steps per second, accelerations in half-steps per second squared.
 //
@@ -45,14 +47,8 @@ struct Drive {
 };
 
 // State codes of VLM_GetStat.
-enum StateCode : int32_t {
-    StateStopped = 0,
-    StateDone = 1,
-    StateLimit = 2,
-    StateRotating = 3,
-    StatePositioning = 4,
-    StateHoming = 6,
-};
+using Core::StateStopped, Core::StateDone, Core::StateLimit, Core::StateRotating, Core::StatePositioning,
+    Core::StateHoming;
 
 class Motion {
 public:

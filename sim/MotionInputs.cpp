@@ -12,11 +12,11 @@ int32_t Motion::Inputs() const
 {
     int32_t Word = 0;
     if (FX <= FLayout.BackwardLimit)
-        Word |= 1;
+        Word |= Core::ActiveBackward;
     if (FX >= FLayout.ForwardLimit)
-        Word |= 2;
+        Word |= Core::ActiveForward;
     if (HomeActive())
-        Word |= 4;
+        Word |= Core::ActiveHome;
     return Word;
 }
 

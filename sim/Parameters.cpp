@@ -86,13 +86,16 @@ Refusal CheckAw(int32_t Acceleration)
     return Refuse(Link::Reason::Acceleration, Acceleration, Within(Acceleration, 0, MaxAcceleration));
 }
 
-Refusal CheckInputWord(Link::Reason Which, int32_t Word) { return Refuse(Which, Word, (Word & ~7) == 0); }
+Refusal CheckInputWord(Link::Reason Which, int32_t Word)
+{
+    return Refuse(Which, Word, (Word & ~Core::InputWordBits) == 0);
+}
 
 Refusal CheckCtrl(int32_t Word)
 {
-    if ((Word & ~0x3F) != 0)
+    if ((Word & ~Core::ControlWordBits) != 0)
         return {Link::Reason::ControlWordBits, Word};
-    return Refuse(Link::Reason::ControlWordMode, Word, (Word & 0x0F) <= 7);
+    return Refuse(Link::Reason::ControlWordMode, Word, (Word & Core::ControlModeMask) <= Core::ControlMaxMode);
 }
 
 Refusal Check(const Parameters& P)
@@ -154,16 +157,6 @@ bool ParseParameters(const std::string& Text, Parameters& Out)
         return false;
     Out = P;
     return true;
-}
-
-std::string Trim(const std::string& S)
-{
-    size_t B = 0, E = S.size();
-    while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
-        ++B;
-    while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
-        --E;
-    return S.substr(B, E - B);
 }
 
 } // namespace Sim

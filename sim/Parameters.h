@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/DeviceState.h"
+#include "core/FieldRanges.h"
+#include "core/Text.h"
 #include "link/Registers.h"
 
 // The drive parameters of the virtual controller: what VLM_SavePar stores and
@@ -13,13 +16,9 @@
 namespace Sim {
 
 // Bits of the backward, forward and home words of VLM_SetLim.
-constexpr int32_t InputEnabled = 1;        // the input acts
-constexpr int32_t InputNormallyClosed = 2; // wiring only; the logical state is the same
-constexpr int32_t InputAbruptStop = 4;     // stop at once instead of on the ramp
+using Core::InputEnabled, Core::InputNormallyClosed, Core::InputAbruptStop;
 
-constexpr int32_t MaxCurrent = Link::MaxCurrent;           // mA
-constexpr int32_t MaxSpeed = Link::MaxSpeed;               // half-steps per second
-constexpr int32_t MaxAcceleration = Link::MaxAcceleration; // half-steps per second squared
+using Core::MaxAcceleration, Core::MaxCurrent, Core::MaxSpeed;
 
 struct Parameters {
     int32_t Step = 1;   // 1 full step, 2 half step
@@ -67,8 +66,7 @@ Refusal Check(const Parameters& P);
 std::string FormatParameters(const Parameters& P);
 bool ParseParameters(const std::string& Text, Parameters& Out);
 
-// S without the blanks and control characters at either end (the stored
-// parameters and the control file are read line by line with it).
-std::string Trim(const std::string& S);
+// The stored parameters and the control file are read line by line with it.
+using Core::Trim;
 
 } // namespace Sim

@@ -19,8 +19,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "core/SerialSpeeds.h"
 #include "link/LinkFormat.h"
-#include "link/SerialSpeed.h"
 #include "platform/Guard.h"
 
 Link::SerialPortFolders TLinkForm::PortFolders;
@@ -132,8 +132,8 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
 
     cbBaud = new QComboBox(this);
     cbBaud->setObjectName(QStringLiteral("cbBaud"));
-    for (const Link::SerialSpeed& S : Link::SerialSpeeds)
-        cbBaud->addItem(QString::number(S.Baud), S.Baud);
+    for (int Baud : Core::SerialSpeeds)
+        cbBaud->addItem(QString::number(Baud), Baud);
 
     cbFraming = new QComboBox(this);
     cbFraming->setObjectName(QStringLiteral("cbFraming"));
@@ -298,12 +298,12 @@ std::string TLinkForm::ShownLine(std::string& Error) const
             }
         }
     }
-    std::string Line, Why;
-    if (!Link::LinkLineFor(C, Line, Why)) {
-        Error = "Такую линию не записать: " + Why;
+    const Core::Result<std::string> Line = Link::LinkLineFor(C);
+    if (!Line) {
+        Error = "Такую линию не записать: " + Line.Error();
         return {};
     }
-    return Line;
+    return *Line;
 }
 
 void TLinkForm::Accept()
@@ -312,8 +312,9 @@ void TLinkForm::Accept()
         return;
     std::string Error;
     const std::string Line = ShownLine(Error);
-    if (!Line.empty() && !Link::SaveLinkFile(FPlaces.FilePath(), Line, Error))
-        Error = "Файл линии не записан: " + Error;
+    if (!Line.empty())
+        if (const Core::Status Saved = Link::SaveLinkFile(FPlaces.FilePath(), Line); !Saved)
+            Error = "Файл линии не записан: " + Saved.Text();
     if (!Error.empty()) {
         lbError->setText(QString::fromStdString(Error));
         lbError->show();

@@ -6,11 +6,11 @@
 #include <QTimer>
 
 #include "app/Bind.h"
+#include "core/ParameterWords.h"
 #include "device/Commands.h"
 #include "platform/Guard.h"
 #include "ui/About.h"
 #include "ui/MainFormControls.h"
-#include "ui/ParameterWords.h"
 
 using ParameterWords::Trunc;
 

@@ -18,12 +18,13 @@
 #include <thread>
 
 #include "app/Application.h"
+#include "core/DeviceState.h"
+#include "core/ParameterWords.h"
 #include "device/Commands.h"
 #include "device/DeviceText.h"
 #include "device/velmor.h"
 #include "platform/Guard.h"
 #include "ui/MainFormControls.h"
-#include "ui/ParameterWords.h"
 
 namespace {
 
@@ -300,9 +301,9 @@ void TMainForm::TimerTimer(QObject*)
             if (Page == 0) {
                 feNc->SetValue(Commands::GetNc());
                 const int32_t Lim = Commands::GetLim();
-                SetChecked(cbLimL, (Lim & 1) != 0);
-                SetChecked(cbLimR, (Lim & 2) != 0);
-                SetChecked(cbHome, (Lim & 4) != 0);
+                SetChecked(cbLimL, (Lim & Core::ActiveBackward) != 0);
+                SetChecked(cbLimR, (Lim & Core::ActiveForward) != 0);
+                SetChecked(cbHome, (Lim & Core::ActiveHome) != 0);
                 const int32_t Vc = Commands::GetVc();
                 feVc->SetValue(Vc);
                 SetProgress(pbVc, ParameterWords::Magnitude(Vc));
@@ -310,7 +311,7 @@ void TMainForm::TimerTimer(QObject*)
             if (Page == 1 && cbAdc->isChecked())
                 feAdc->SetValue(Commands::GetAdc());
             if (Page == 2 && FHoming) {
-                if (Commands::GetStat() == 1) {
+                if (Commands::GetStat() == Core::StateDone) {
                     feHome->SetValue(Commands::GetNb());
                     feHome->SetValueVisible(true);
                     FHoming = false;

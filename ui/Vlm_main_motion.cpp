@@ -1,8 +1,8 @@
 // The motion commands of pages 1 and 3.
 #include "ui/Vlm_main.h"
 
+#include "core/ParameterWords.h"
 #include "device/Commands.h"
-#include "ui/ParameterWords.h"
 
 using ParameterWords::Trunc;
 

@@ -6,9 +6,9 @@
 #include <QPalette>
 
 #include "app/Bind.h"
+#include "core/ParameterWords.h"
 #include "device/Commands.h"
 #include "ui/MainFormControls.h"
-#include "ui/ParameterWords.h"
 
 using ParameterWords::Trunc;
 

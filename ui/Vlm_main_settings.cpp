@@ -12,12 +12,12 @@
 #include <optional>
 
 #include "app/Application.h"
+#include "core/ParameterWords.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 #include "settings/PanelSettings.h"
 #include "settings/SettingsPath.h"
 #include "ui/MainFormControls.h"
-#include "ui/ParameterWords.h"
 #include "ui/WindowPlacement.h"
 
 using ParameterWords::Trunc;

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "core/DeviceState.h"
 #include "device/Commands.h"
 #include "settings/PanelSettings.h"
 #include "velmorctl/Internal.h"
@@ -73,11 +74,10 @@ int32_t Coordinate(const std::string& Text)
     return N;
 }
 
-// States 0 "Stopped", 1 "Operation done" and 2 "Limit reached" are the ends
-// of a motion; any other code, unknown ones included, is still under way.
-// A tripped limit switch shows 2 while the motor still ramps down, so rest
-// also needs a speed of 0.
-bool AtRest(int32_t State, int32_t Speed) { return State >= 0 && State <= 2 && Speed == 0; }
+// A motion has ended (stopped, done, limit); any other code, unknown ones
+// included, is still under way. A tripped limit switch shows its state while
+// the motor still ramps down, so rest also needs a speed of 0.
+bool AtRest(int32_t State, int32_t Speed) { return Core::StateEnded(State) && Speed == 0; }
 
 struct Waiter {
     Context& Ctx;
@@ -183,7 +183,7 @@ struct Waiter {
         int32_t Nc = 0, Nb = 0;
         try {
             Nc = Commands::GetNc();
-            if (G == Goal::Home && State == 1)
+            if (G == Goal::Home && State == Core::StateDone)
                 Nb = Commands::GetNb();
         } catch (const EHardwareException& E) {
             return LinkLost(E.Message());
@@ -192,13 +192,13 @@ struct Waiter {
         const bool OnTarget = G == Goal::Target && Nc == Target;
 
         if (!StopSent) {
-            const bool Limit = State == 2;
+            const bool Limit = State == Core::StateLimit;
             switch (G) {
             case Goal::Rest:
                 Reason = "done";
                 break;
             case Goal::Free:
-                Reason = Limit ? "limit" : State == 0 ? "stopped" : "done";
+                Reason = Limit ? "limit" : State == Core::StateStopped ? "stopped" : "done";
                 break;
             case Goal::Target:
                 // A limit switch ends the motion even when its ramp happens
@@ -207,7 +207,7 @@ struct Waiter {
                 break;
             case Goal::Done:
             case Goal::Home:
-                Reason = State == 1 ? "done" : Limit ? "limit" : "short of target";
+                Reason = State == Core::StateDone ? "done" : Limit ? "limit" : "short of target";
                 break;
             }
             Code = Reason == "limit" ? ExitLimit : Reason == "short of target" ? ExitRefused : ExitOk;
@@ -216,7 +216,7 @@ struct Waiter {
         const char* Text = Commands::StateText(State);
         if (W.Json) {
             std::string Extra;
-            if (G == Goal::Home && State == 1)
+            if (G == Goal::Home && State == Core::StateDone)
                 Extra = ",\"home_coordinate\":" + std::to_string(Nb);
             Line(Ctx.Out,
                  "{\"state\":%s,\"state_code\":%d,\"coordinate\":%d,\"target\":%s,\"on_target\":%s,"
@@ -229,7 +229,7 @@ struct Waiter {
             Line(Ctx.Out, "coordinate: %d", Nc);
             if (G == Goal::Target)
                 Line(Ctx.Out, "target: %d (%s)", Target, OnTarget ? "reached" : "not reached");
-            if (G == Goal::Home && State == 1)
+            if (G == Goal::Home && State == Core::StateDone)
                 Line(Ctx.Out, "home coordinate: %d", Nb);
         }
         if (Reason == "limit")

@@ -8,13 +8,14 @@
 #include <map>
 #include <ostream>
 
+#include "core/DeviceState.h"
+#include "core/ParameterWords.h"
 #include "device/Commands.h"
 #include "link/LinkConfig.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 #include "settings/PanelSettings.h"
 #include "settings/SettingsPath.h"
-#include "ui/ParameterWords.h"
 #include "velmorctl/Internal.h"
 
 namespace VelmorCtl {
@@ -66,7 +67,7 @@ int32_t FieldValue(const std::string& Key, const std::string& Text, PanelSetting
 int32_t InputWord(const std::string& Text)
 {
     int32_t W = 0;
-    if (!ParseWord(Text, W) || W < 0 || W > 7)
+    if (!ParseWord(Text, W) || W < 0 || W > Core::InputWordBits)
         throw UsageError{"limits: '" + Text +
                          "' is not a limit word 0..7 (1 enabled, 2 normally closed, 4 stop without ramp)"};
     return W;
@@ -124,7 +125,8 @@ int Set(const std::vector<std::string>& Args, Context& Ctx)
     }
     if (Has("control")) {
         const std::string& C = Given["control"];
-        if (!ParseWord(C, D.Control) || D.Control < 0 || (D.Control & ~0x3F) != 0 || (D.Control & 0x0F) > 7)
+        if (!ParseWord(C, D.Control) || D.Control < 0 || (D.Control & ~Core::ControlWordBits) != 0 ||
+            (D.Control & Core::ControlModeMask) > Core::ControlMaxMode)
             throw UsageError{"control: '" + C +
                              "' is not a control word (mode 0..7, +16 inputs active high, +32 debouncing)"};
     }

@@ -2,6 +2,7 @@
 // list of serial ports.
 #include <ostream>
 
+#include "core/DeviceState.h"
 #include "device/Commands.h"
 #include "device/DeviceText.h"
 #include "device/velmor.h"
@@ -33,7 +34,8 @@ int Status(const std::vector<std::string>& Args, Context& Ctx)
     const int32_t Lim = Commands::GetLim();
     const int32_t Nb = Commands::GetNb();
     const double Volts = Commands::GetAdc();
-    const bool Backward = Lim & 1, Forward = Lim & 2, HomeInput = Lim & 4;
+    const bool Backward = Lim & Core::ActiveBackward, Forward = Lim & Core::ActiveForward,
+               HomeInput = Lim & Core::ActiveHome;
     const char* Text = Commands::StateText(State);
     if (P.Has("--json")) {
         Line(Ctx.Out,

@@ -8,6 +8,7 @@
 #include <memory>
 #include <ostream>
 
+#include "core/DeviceState.h"
 #include "device/Commands.h"
 #include "device/velmor.h"
 #include "velmorctl/Internal.h"
@@ -176,7 +177,7 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
                     Ctx.SleepUntil(Next);
                 State = Commands::GetStat();
                 Speed = Commands::GetVc();
-                Calm = State >= 0 && State <= 2 && Speed == 0 ? Calm + 1 : 0;
+                Calm = Core::StateEnded(State) && Speed == 0 ? Calm + 1 : 0;
             }
             Line(*Log, "state: %s (%d), coordinate: %d", Commands::StateText(State), State, Commands::GetNc());
         } catch (const EHardwareException& E) {

@@ -115,10 +115,7 @@ double PairMs(const std::string& Link, int Baud, int Ticks)
 
 Link::LinkConfig ModbusTcp(const std::string& HostPort)
 {
-    Link::LinkConfig C;
-    std::string Error;
-    Link::ParseLinkLine("modbus-tcp:" + HostPort + "?unit=1&baud=115200&timeout=2000", C, Error);
-    return C;
+    return *Link::ParseLinkLine("modbus-tcp:" + HostPort + "?unit=1&baud=115200&timeout=2000");
 }
 
 // Median status read on the link, fresh each time.

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/Text.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 
@@ -27,17 +28,7 @@ void Check(bool Ok, const char* What)
     }
 }
 
-bool Blank(unsigned char C) { return C <= 0x20 || C == 0x7F; }
-
-std::string Trim(const std::string& S)
-{
-    std::size_t B = 0, E = S.size();
-    while (B < E && Blank(static_cast<unsigned char>(S[B])))
-        ++B;
-    while (E > B && Blank(static_cast<unsigned char>(S[E - 1])))
-        --E;
-    return S.substr(B, E - B);
-}
+std::string Trim(const std::string& S) { return Core::Trim(S, Core::Blanks::ControlsAndDelete); }
 
 // The integer rule, written a second way.
 bool Reference(const std::string& T, int32_t& V)

@@ -77,12 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         return 0;
     const std::string Input(reinterpret_cast<const char*>(Data + 1), Size - 1);
     if ((Data[0] & 1) == 0) {
-        Link::LinkConfig C;
-        std::string Error;
-        if (Link::ParseLinkLine(Input, C, Error))
-            CheckConfig(C, Input);
+        const Core::Result<Link::LinkConfig> C = Link::ParseLinkLine(Input);
+        if (C)
+            CheckConfig(*C, Input);
         else
-            CheckText(Error, Input);
+            CheckText(C.Error(), Input);
         return 0;
     }
     FileText = Input;

@@ -28,10 +28,9 @@ bool Has(const std::string& Text, const std::string& Part) { return Text.find(Pa
 
 LinkConfig Parse(const std::string& Line)
 {
-    LinkConfig C;
-    std::string Error;
-    EXPECT_TRUE(Link::ParseLinkLine(Line, C, Error)) << Line << ": " << Error;
-    return C;
+    const Core::Result<LinkConfig> C = Link::ParseLinkLine(Line);
+    EXPECT_TRUE(C) << Line << ": " << C.Error();
+    return *C;
 }
 
 // Runs a program to its end; its standard output and error, and its exit

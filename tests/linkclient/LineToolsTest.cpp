@@ -35,10 +35,9 @@ bool Has(const std::string& Text, const std::string& Part) { return Text.find(Pa
 
 LinkConfig Parse(const std::string& Line)
 {
-    LinkConfig C;
-    std::string Error;
-    EXPECT_TRUE(Link::ParseLinkLine(Line, C, Error)) << Line << ": " << Error;
-    return C;
+    const Core::Result<LinkConfig> C = Link::ParseLinkLine(Line);
+    EXPECT_TRUE(C) << Line << ": " << C.Error();
+    return *C;
 }
 
 // Runs a command line to its end (within Ms) and gives its standard output

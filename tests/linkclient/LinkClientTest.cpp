@@ -31,11 +31,10 @@ bool Has(const std::string& Text, const std::string& Part) { return Text.find(Pa
 
 LinkConfig Serial(const std::string& Path, int TimeoutMs = 0)
 {
-    LinkConfig C;
-    std::string Error;
     const std::string Line = "serial:" + Path + (TimeoutMs ? "?timeout=" + std::to_string(TimeoutMs) : "");
-    EXPECT_TRUE(Link::ParseLinkLine(Line, C, Error)) << Error;
-    return C;
+    const Core::Result<LinkConfig> C = Link::ParseLinkLine(Line);
+    EXPECT_TRUE(C) << C.Error();
+    return *C;
 }
 
 class LinkClient : public ::testing::Test {
@@ -295,10 +294,9 @@ TEST_F(LinkClient, TcpThroughSer2netInFrontOfThePseudoTerminal)
         ASSERT_TRUE(Gateway.Start(LinkTest::SimExe(), {"--tcp", "127.0.0.1:" + std::to_string(Port)}));
         Target = "velmor-sim --tcp";
     }
-    LinkConfig Config;
-    std::string Error;
-    ASSERT_TRUE(Link::ParseLinkLine("tcp:127.0.0.1:" + std::to_string(Port) + "?timeout=500", Config, Error));
-    RtuClient C(Config);
+    const Core::Result<LinkConfig> Config = Link::ParseLinkLine("tcp:127.0.0.1:" + std::to_string(Port) + "?timeout=500");
+    ASSERT_TRUE(Config) << Config.Error();
+    RtuClient C(*Config);
     ASSERT_TRUE(WaitUntil([&] { return C.OpenDevice(); }, 5000)) << Target << ": " << C.LastError();
     char* Info = nullptr;
     ASSERT_TRUE(C.GetInfo(&Info));

@@ -83,9 +83,9 @@ TEST(LinkFormat, EveryLineItWritesParsesBackToTheSameSettings)
 
     for (const Link::LinkConfig& C : Cases) {
         const std::string Line = Link::FormatLinkLine(C);
-        Link::LinkConfig Back;
-        std::string Error;
-        ASSERT_TRUE(Link::ParseLinkLine(Line, Back, Error)) << Line << ": " << Error;
+        const Core::Result<Link::LinkConfig> Parsed = Link::ParseLinkLine(Line);
+        ASSERT_TRUE(Parsed) << Line << ": " << Parsed.Error();
+        const Link::LinkConfig& Back = *Parsed;
         EXPECT_EQ(Back.Type, C.Type) << Line;
         EXPECT_EQ(Back.Path, C.Path) << Line;
         EXPECT_EQ(Back.Host, C.Host) << Line;
@@ -93,9 +93,9 @@ TEST(LinkFormat, EveryLineItWritesParsesBackToTheSameSettings)
         EXPECT_EQ(Back.Baud, C.Baud) << Line;
         EXPECT_EQ(Back.Address, C.Address) << Line;
         EXPECT_EQ(Back.TimeoutMs, C.TimeoutMs) << Line;
-        std::string Checked;
-        EXPECT_TRUE(Link::LinkLineFor(C, Checked, Error)) << Error;
-        EXPECT_EQ(Checked, Line);
+        const Core::Result<std::string> Checked = Link::LinkLineFor(C);
+        EXPECT_TRUE(Checked) << Checked.Error();
+        EXPECT_EQ(*Checked, Line);
     }
     // Defaults stay out of the line; an IPv6 host goes in brackets.
     EXPECT_EQ(Link::FormatLinkLine(Cases[1]), "serial:" + Cases[1].Path);
@@ -106,32 +106,32 @@ TEST(LinkFormat, SettingsTheLineCannotCarryAreRefusedWithAReason)
 {
     Link::LinkConfig C;
     C.Type = Link::LinkConfig::Kind::Serial;
-    std::string Line = "untouched", Error;
     for (const char* Path : {"/dev/tty?USB0", "/dev/ttyUSB0 ", "", "/dev/tty\x01"}) {
         C.Path = Path;
-        Error.clear();
-        EXPECT_FALSE(Link::LinkLineFor(C, Line, Error)) << Path;
-        EXPECT_FALSE(Error.empty()) << Path;
+        const Core::Result<std::string> Line = Link::LinkLineFor(C);
+        EXPECT_FALSE(Line) << Path;
+        EXPECT_FALSE(Line.Error().empty()) << Path;
     }
     C.Type = Link::LinkConfig::Kind::Tcp;
     C.Host = "gateway.local";
     C.Port = 4001;
-    EXPECT_FALSE(Link::LinkLineFor(C, Line, Error));
-    EXPECT_NE(Error.find("not a numeric address"), std::string::npos) << Error;
-    EXPECT_EQ(Line, "untouched");
+    const Core::Result<std::string> Line = Link::LinkLineFor(C);
+    EXPECT_FALSE(Line);
+    EXPECT_NE(Line.Error().find("not a numeric address"), std::string::npos) << Line.Error();
 }
 
 TEST(LinkFormat, TheFileIsWrittenWholeInAPrivateFolderAndReplacesTheOld)
 {
     TempDir Dir;
     const fs::path File = Dir.Path / "config" / "velmor" / "link.conf";
-    std::string Error;
-    ASSERT_TRUE(Link::SaveLinkFile(File.string(), "serial:/dev/ttyUSB0", Error)) << Error;
+    Core::Status Saved = Link::SaveLinkFile(File.string(), "serial:/dev/ttyUSB0");
+    ASSERT_TRUE(Saved) << Saved.Text();
     EXPECT_EQ(Slurp(File), "serial:/dev/ttyUSB0\n");
     for (const fs::path& Folder : {Dir.Path / "config", Dir.Path / "config" / "velmor"})
         EXPECT_EQ(fs::status(Folder).permissions() & fs::perms::all, fs::perms::owner_all) << Folder;
 
-    ASSERT_TRUE(Link::SaveLinkFile(File.string(), "virtual", Error)) << Error;
+    Saved = Link::SaveLinkFile(File.string(), "virtual");
+    ASSERT_TRUE(Saved) << Saved.Text();
     EXPECT_EQ(Slurp(File), "virtual\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(File.parent_path()), fs::directory_iterator()), 1)
         << "a temporary file was left behind";
@@ -150,9 +150,10 @@ TEST(LinkFormat, TheFileIsWrittenWholeInAPrivateFolderAndReplacesTheOld)
 
     // A folder that cannot be made: an error, and the old file stays.
     Write(Dir.Path / "blocked", "a file where a folder should be");
-    EXPECT_FALSE(Link::SaveLinkFile((Dir.Path / "blocked" / "velmor" / "link.conf").string(), "virtual", Error));
-    EXPECT_NE(Error.find("blocked"), std::string::npos) << Error;
-    EXPECT_FALSE(Link::SaveLinkFile("", "virtual", Error));
+    Saved = Link::SaveLinkFile((Dir.Path / "blocked" / "velmor" / "link.conf").string(), "virtual");
+    EXPECT_FALSE(Saved);
+    EXPECT_NE(Saved.Text().find("blocked"), std::string::npos) << Saved.Text();
+    EXPECT_FALSE(Link::SaveLinkFile("", "virtual"));
 }
 
 TEST(SerialPorts, StableNamesFirstThenTheTtysThatAreSerialPorts)

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "ui/ParameterWords.h"
+#include "core/ParameterWords.h"
 
 using namespace ParameterWords;
 

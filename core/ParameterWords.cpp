@@ -1,4 +1,6 @@
-#include "ui/ParameterWords.h"
+#include "core/ParameterWords.h"
+
+#include "core/DeviceState.h"
 
 #include <cmath>
 #include <limits>
@@ -29,32 +31,34 @@ int32_t LimitWord(bool Enabled, bool NormallyOpen, bool AbruptStop) noexcept
 {
     int32_t W = 0;
     if (Enabled)
-        W |= 1;
+        W |= Core::InputEnabled;
     if (!NormallyOpen)
-        W |= 2;
+        W |= Core::InputNormallyClosed;
     if (AbruptStop)
-        W |= 4;
+        W |= Core::InputAbruptStop;
     return W;
 }
 
 LimitBoxes LimitWordBoxes(int32_t Word) noexcept
 {
-    return LimitBoxes{(Word & 1) != 0, (Word & 2) == 0, (Word & 4) != 0};
+    return LimitBoxes{(Word & Core::InputEnabled) != 0, (Word & Core::InputNormallyClosed) == 0,
+                      (Word & Core::InputAbruptStop) != 0};
 }
 
 int32_t ControlWord(int Index, bool ActiveHigh, bool Debounce, int32_t Current) noexcept
 {
-    int32_t W = Index >= 0 ? Index : (Current & 0x0F);
+    int32_t W = Index >= 0 ? Index : (Current & Core::ControlModeMask);
     if (ActiveHigh)
-        W |= 0x10;
+        W |= Core::ControlActiveHigh;
     if (Debounce)
-        W |= 0x20;
+        W |= Core::ControlDebounce;
     return W;
 }
 
 ControlBoxes ControlWordBoxes(int32_t Word) noexcept
 {
-    return ControlBoxes{Word & 0x0F, (Word & 0x10) != 0, (Word & 0x20) != 0};
+    return ControlBoxes{Word & Core::ControlModeMask, (Word & Core::ControlActiveHigh) != 0,
+                        (Word & Core::ControlDebounce) != 0};
 }
 
 } // namespace ParameterWords
