@@ -20,12 +20,6 @@ struct Place {
     uint16_t TcpPort = 0;
 };
 
-// "HOST:PORT" or "[V6HOST]:PORT", port 0..65535. False when malformed.
-bool ParseHostPort(const std::string& Text, std::string& Host, uint16_t& Port);
-
-// Whether Baud is a speed the serial port can be set to.
-bool KnownBaud(int Baud);
-
 class Line {
 public:
     explicit Line(Place Where) : FWhere(std::move(Where)) {}

@@ -1,0 +1,74 @@
+#include "linesim/LineFaults.h"
+
+#include "link/ServeOptions.h"
+#include "sim/Parameters.h"
+
+namespace LineSim {
+
+bool ParseFault(const std::string& Text, Fault& Out)
+{
+    std::string S = Sim::Lower(Sim::Trim(Text));
+    const size_t Eq = S.find('=');
+    if (Eq != std::string::npos)
+        S[Eq] = ' ';
+    std::string Rest;
+    const std::string Kind = Sim::FirstWord(S, Rest);
+    Fault Rule;
+    bool NeedsMs = false;
+    if (Kind == "no-answer")
+        Rule.Kind = FaultKind::NoAnswer;
+    else if (Kind == "bad-crc")
+        Rule.Kind = FaultKind::BadCrc;
+    else if (Kind == "truncate")
+        Rule.Kind = FaultKind::Truncate;
+    else if (Kind == "late")
+        Rule.Kind = FaultKind::Late, NeedsMs = true;
+    else if (Kind == "hangup")
+        Rule.Kind = FaultKind::Hangup, NeedsMs = true;
+    else
+        return false;
+    long Ms = 0;
+    if (NeedsMs ? !Link::ParseBounded(Rest, 0, 600000, Ms) || Rest.size() > 6 : !Rest.empty())
+        return false;
+    Rule.Ms = static_cast<int32_t>(Ms);
+    Out = Rule;
+    return true;
+}
+
+std::vector<Fault> LineRules(const std::vector<Sim::ControlWords>& Lines)
+{
+    std::vector<Fault> Rules;
+    for (const Sim::ControlWords& L : Lines) {
+        Fault Rule;
+        if ((L.Verb == "line" || L.Verb == "line-once") && ParseFault(L.Rest, Rule)) {
+            Rule.Once = L.Verb == "line-once" || Rule.Kind == FaultKind::Hangup;
+            Rules.push_back(Rule);
+        }
+    }
+    return Rules;
+}
+
+const Fault* FaultPlay::Next(Sim::VirtualController& Device)
+{
+    Device.LinkUp(); // looks at the control file
+    const Sim::ControlFile& Control = Device.Control();
+    if (!FRead || Control.Generation() != FGeneration) {
+        FRules = LineRules(Control.Other());
+        FGeneration = Control.Generation();
+        FRead = true;
+    }
+    for (Fault& Rule : FRules) {
+        if (Rule.Used)
+            continue;
+        if (Rule.Once)
+            Rule.Used = true;
+        return &Rule;
+    }
+    if (FCommandLine && (FEvery || !FCommandLineUsed)) {
+        FCommandLineUsed = true;
+        return FCommandLine;
+    }
+    return nullptr;
+}
+
+} // namespace LineSim

@@ -1,0 +1,120 @@
+#include "link/ServeOptions.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "link/SerialSpeed.h"
+
+namespace Link {
+
+Core::Result<std::vector<ServeOption>> ReadServeOptions(int Argc, char** Argv,
+                                                        const std::vector<std::string>& WithValue,
+                                                        const std::vector<std::string>& Flags, bool& Help)
+{
+    std::vector<ServeOption> Options;
+    for (int I = 1; I < Argc; ++I) {
+        ServeOption O{Argv[I], {}};
+        const size_t Eq = O.Name.find('=');
+        const bool Inline = O.Name.compare(0, 2, "--") == 0 && Eq != std::string::npos;
+        if (Inline) {
+            O.Value = O.Name.substr(Eq + 1);
+            O.Name.resize(Eq);
+        }
+        if (O.Name == "--help" || O.Name == "-h") {
+            Help = true;
+            return Options;
+        }
+        const auto Known = [&O](const std::vector<std::string>& Names) {
+            return std::find(Names.begin(), Names.end(), O.Name) != Names.end();
+        };
+        if (Known(Flags)) {
+            Options.push_back(O);
+            continue;
+        }
+        if (!Known(WithValue))
+            return Core::Status::Fail("unknown option " + O.Name);
+        if (!Inline) {
+            if (I + 1 >= Argc)
+                return Core::Status::Fail(O.Name + " needs a value");
+            O.Value = Argv[++I];
+        }
+        Options.push_back(O);
+    }
+    return Options;
+}
+
+bool ParseBounded(const std::string& Text, long Low, long High, long& Out)
+{
+    if (Text.empty() || Text.size() > 9 || Text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long V = std::stol(Text);
+    if (V < Low || V > High)
+        return false;
+    Out = V;
+    return true;
+}
+
+bool ParseHostPort(const std::string& Text, std::string& Host, uint16_t& Port, size_t PortDigits)
+{
+    std::string H, P;
+    if (!Text.empty() && Text[0] == '[') {
+        const size_t Close = Text.find(']');
+        if (Close == std::string::npos || Close + 1 >= Text.size() || Text[Close + 1] != ':')
+            return false;
+        H = Text.substr(1, Close - 1);
+        P = Text.substr(Close + 2);
+    } else {
+        const size_t Colon = Text.rfind(':');
+        if (Colon == std::string::npos || Text.find(':') != Colon)
+            return false;
+        H = Text.substr(0, Colon);
+        P = Text.substr(Colon + 1);
+    }
+    long V = 0;
+    if (H.empty() || P.size() > PortDigits || !ParseBounded(P, 0, 65535, V))
+        return false;
+    Host = H;
+    Port = static_cast<uint16_t>(V);
+    return true;
+}
+
+int BadUsage(const char* Program, const std::string& Text)
+{
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", Program, Text.c_str(), Program);
+    return 1;
+}
+
+Core::Status TakeLineOption(const ServeOption& Option, LineOptions& Line, bool& Taken)
+{
+    const std::string& Value = Option.Value;
+    Taken = true;
+    long N = 0;
+    if (Option.Name == "--baud") {
+        if (!ParseBounded(Value, 1, 4000000, N) || SpeedCode(static_cast<int>(N)) == B0)
+            return Core::Status::Fail("--baud " + Value + ": use 1200, 2400, 4800, 9600, 19200, 38400, 57600, "
+                                                          "115200, 230400, 460800 or 921600");
+        Line.Baud = static_cast<int>(N);
+    } else if (Option.Name == "--parity") {
+        if (Value == "none")
+            Line.Framing = Parity::None;
+        else if (Value == "even")
+            Line.Framing = Parity::Even;
+        else if (Value == "odd")
+            Line.Framing = Parity::Odd;
+        else
+            return Core::Status::Fail("--parity " + Value + ": use none, even or odd");
+    } else if (Option.Name == "--stopbits") {
+        if (Value != "1" && Value != "2")
+            return Core::Status::Fail("--stopbits " + Value + ": use 1 or 2");
+        Line.StopBits = Value[0] - '0';
+    } else if (Option.Name == "--trace") {
+        if (Value.empty())
+            return Core::Status::Fail("--trace needs a file");
+        Line.TracePath = Value;
+    } else {
+        Taken = false;
+    }
+    return {};
+}
+
+} // namespace Link
