@@ -18,6 +18,7 @@
 #include <map>
 #include <vector>
 
+#include "core/Endpoint.h"
 #include "link/Mbap.h"
 #include "link/RtuFrame.h"
 #include "link/ServeSocket.h"
@@ -378,7 +379,7 @@ int Serve(const Options& O, int StopFd, const std::function<void(const std::stri
         std::fprintf(stderr, "velmor-gateway: %s\n", Listener.Error().c_str());
         return 1;
     }
-    Ready(Link::EndpointText(O.Host, Listener->Port));
+    Ready(Core::FormatEndpoint(O.Host, Listener->Port));
     const bool Ok = Gateway(O, *Line, Listener->Fd, Trace).Run(StopFd);
     ::close(Listener->Fd);
     return Ok ? 0 : 1;

@@ -1,5 +1,7 @@
 #include "gateway/Options.h"
 
+#include "core/Endpoint.h"
+
 namespace VelmorGateway {
 
 const char* const Usage = R"(Usage: velmor-gateway --port DEVICE --listen HOST:PORT [options]
@@ -56,8 +58,12 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
                 return Core::Status::Fail("--port needs a device");
             O.Port = Value;
         } else if (Option.Name == "--listen") {
-            if (!Link::ParseHostPort(Value, O.Host, O.ListenPort))
+            // The port may have leading zeros beyond five digits here.
+            const Core::Result<Core::EndpointParts> At = Core::SplitEndpoint(Value);
+            if (!At || !Link::ParseBounded(At->Port, 0, 65535, N))
                 return Core::Status::Fail("--listen " + Value + ": give HOST:PORT, for example 127.0.0.1:5020");
+            O.Host = At->Host;
+            O.ListenPort = static_cast<uint16_t>(N);
         } else if (Option.Name == "--timeout") {
             if (!Link::ParseBounded(Value, 1, 10000, N))
                 return Core::Status::Fail("--timeout " + Value + ": use 1..10000 (ms)");

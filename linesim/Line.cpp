@@ -1,5 +1,6 @@
 #include "linesim/Line.h"
 
+#include "core/Endpoint.h"
 #include "link/SerialSpeed.h"
 #include "link/ServeSocket.h"
 
@@ -186,7 +187,7 @@ std::string Line::Describe() const
     case Place::Pty: return FSlavePath + " " + FWhere.Path;
     case Place::Port: return FWhere.Path;
     case Place::Tcp:
-    case Place::ModbusTcp: return Link::EndpointText(FWhere.Host, FBoundPort);
+    case Place::ModbusTcp: return Core::FormatEndpoint(FWhere.Host, FBoundPort);
     case Place::None: break;
     }
     return {};

@@ -1,13 +1,13 @@
 #include "linesim/LineFaults.h"
 
 #include "link/ServeOptions.h"
-#include "sim/Parameters.h"
+#include "core/Text.h"
 
 namespace LineSim {
 
 bool ParseFault(const std::string& Text, Fault& Out)
 {
-    std::string S = Sim::Lower(Sim::Trim(Text));
+    std::string S = Sim::Lower(Core::Trim(Text));
     const size_t Eq = S.find('=');
     if (Eq != std::string::npos)
         S[Eq] = ' ';

@@ -1,5 +1,6 @@
 #include "linesim/Options.h"
 
+#include "core/Endpoint.h"
 #include "link/RtuFrame.h"
 #include "link/ServeOptions.h"
 
@@ -103,8 +104,11 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
             C.Where.Path = Value;
             ++Places;
         } else if (Arg == "--tcp" || Arg == "--modbus-tcp") {
-            if (!Link::ParseHostPort(Value, C.Where.Host, C.Where.TcpPort, 5))
+            const Core::Result<Core::Endpoint> At = Core::ParseEndpoint(Value);
+            if (!At)
                 return Core::Status::Fail(Arg + " " + Value + ": give HOST:PORT, for example 127.0.0.1:5020");
+            C.Where.Host = At->Host;
+            C.Where.TcpPort = At->Port;
             C.Where.Kind = Arg == "--tcp" ? Place::Tcp : Place::ModbusTcp;
             ++Places;
         } else if (Arg == "--address") {

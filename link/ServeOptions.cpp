@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "link/SerialSpeed.h"
+#include "core/SerialSpeeds.h"
 
 namespace Link {
 
@@ -54,30 +54,6 @@ bool ParseBounded(const std::string& Text, long Low, long High, long& Out)
     return true;
 }
 
-bool ParseHostPort(const std::string& Text, std::string& Host, uint16_t& Port, size_t PortDigits)
-{
-    std::string H, P;
-    if (!Text.empty() && Text[0] == '[') {
-        const size_t Close = Text.find(']');
-        if (Close == std::string::npos || Close + 1 >= Text.size() || Text[Close + 1] != ':')
-            return false;
-        H = Text.substr(1, Close - 1);
-        P = Text.substr(Close + 2);
-    } else {
-        const size_t Colon = Text.rfind(':');
-        if (Colon == std::string::npos || Text.find(':') != Colon)
-            return false;
-        H = Text.substr(0, Colon);
-        P = Text.substr(Colon + 1);
-    }
-    long V = 0;
-    if (H.empty() || P.size() > PortDigits || !ParseBounded(P, 0, 65535, V))
-        return false;
-    Host = H;
-    Port = static_cast<uint16_t>(V);
-    return true;
-}
-
 int BadUsage(const char* Program, const std::string& Text)
 {
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", Program, Text.c_str(), Program);
@@ -90,9 +66,8 @@ Core::Status TakeLineOption(const ServeOption& Option, LineOptions& Line, bool& 
     Taken = true;
     long N = 0;
     if (Option.Name == "--baud") {
-        if (!ParseBounded(Value, 1, 4000000, N) || SpeedCode(static_cast<int>(N)) == B0)
-            return Core::Status::Fail("--baud " + Value + ": use 1200, 2400, 4800, 9600, 19200, 38400, 57600, "
-                                                          "115200, 230400, 460800 or 921600");
+        if (!ParseBounded(Value, 1, 4000000, N) || !Core::KnownSpeed(static_cast<int>(N)))
+            return Core::Status::Fail("--baud " + Value + ": use " + Core::SerialSpeedList(" or "));
         Line.Baud = static_cast<int>(N);
     } else if (Option.Name == "--parity") {
         if (Value == "none")

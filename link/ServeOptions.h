@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,10 +24,6 @@ Core::Result<std::vector<ServeOption>> ReadServeOptions(int Argc, char** Argv,
 
 // A decimal number of at most 9 digits within Low..High.
 bool ParseBounded(const std::string& Text, long Low, long High, long& Out);
-
-// "HOST:PORT" or "[V6HOST]:PORT", port 0..65535 in at most PortDigits
-// digits. False when malformed.
-bool ParseHostPort(const std::string& Text, std::string& Host, uint16_t& Port, size_t PortDigits = 9);
 
 // "Program: Text" and where to find the usage, on standard error; the exit
 // code of bad usage.

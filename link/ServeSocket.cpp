@@ -62,11 +62,6 @@ Core::Result<Listener> ListenTcp(const std::string& Host, uint16_t Port, int Bac
     return L;
 }
 
-std::string EndpointText(const std::string& Host, uint16_t Port)
-{
-    return (Host.find(':') != std::string::npos ? "[" + Host + "]" : Host) + ":" + std::to_string(Port);
-}
-
 int AcceptClient(int ListenFd)
 {
     const int Fd = ::accept4(ListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);

@@ -27,9 +27,6 @@ struct Listener {
 };
 Core::Result<Listener> ListenTcp(const std::string& Host, uint16_t Port, int Backlog);
 
-// "HOST:PORT", an IPv6 host in brackets.
-std::string EndpointText(const std::string& Host, uint16_t Port);
-
 // Takes a waiting client (non-blocking, TCP_NODELAY); -1 when none waits.
 int AcceptClient(int ListenFd);
 
