@@ -1,7 +1,5 @@
-// velmor-sim: the virtual controller as a device on a line. Serves the line
-// protocol (docs/protocol.md) with the model of the in-process virtual
-// controller, on a pseudo-terminal, a serial port or TCP, until SIGINT or
-// SIGTERM, and plays the faults a real line has.
+// velmor-sim: the virtual controller as a device on a line (docs/protocol.md),
+// until SIGINT or SIGTERM.
 #include <unistd.h>
 
 #include <cstdio>
