@@ -322,12 +322,8 @@ bool Gateway::Run(int StopFd)
             Wait = &Ts;
         }
         const int Ready = ::ppoll(Fds.data(), Fds.size(), Wait, nullptr);
-        if (Ready < 0 && errno != EINTR) {
-            std::perror("velmor-gateway: poll");
-            return false;
-        }
-        if (Ready > 0 && (Fds[0].revents & POLLIN))
-            return true;
+        if (const int End = Link::StopOrFailure(Ready, Fds[0], "velmor-gateway"))
+            return End > 0;
         const int64_t After = Link::NowUs();
         if (Ready > 0 && Fds[1].revents) {
             if ((Fds[1].revents & (POLLHUP | POLLERR)) && !(Fds[1].revents & POLLIN)) {
@@ -361,7 +357,7 @@ bool Gateway::Run(int StopFd)
 
 } // namespace
 
-int Serve(const Options& O, int StopFd, const std::function<void(const std::string& Bound)>& Ready)
+int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
 {
     Link::Trace Trace;
     std::string Error;

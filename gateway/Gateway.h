@@ -1,9 +1,7 @@
 #pragma once
 
-#include <functional>
-#include <string>
-
 #include "gateway/Options.h"
+#include "link/ServeSocket.h"
 
 // velmor-gateway's serving: the serial port and the listener the options
 // name, served until StopFd becomes readable (the program gives the
@@ -13,6 +11,6 @@ namespace VelmorGateway {
 // Ready gets "HOST:PORT" as bound once both are open. The exit code: 0 when
 // stopped, 1 when the port, the listener or the trace cannot be opened, or
 // the port is gone (said on standard error).
-int Serve(const Options& O, int StopFd, const std::function<void(const std::string& Bound)>& Ready);
+int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready);
 
 } // namespace VelmorGateway

@@ -1,5 +1,8 @@
 #include "linesim/LineFaults.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "link/ServeOptions.h"
 #include "core/Text.h"
 
@@ -13,23 +16,22 @@ bool ParseFault(const std::string& Text, Fault& Out)
         S[Eq] = ' ';
     std::string Rest;
     const std::string Kind = Sim::FirstWord(S, Rest);
-    Fault Rule;
-    bool NeedsMs = false;
-    if (Kind == "no-answer")
-        Rule.Kind = FaultKind::NoAnswer;
-    else if (Kind == "bad-crc")
-        Rule.Kind = FaultKind::BadCrc;
-    else if (Kind == "truncate")
-        Rule.Kind = FaultKind::Truncate;
-    else if (Kind == "late")
-        Rule.Kind = FaultKind::Late, NeedsMs = true;
-    else if (Kind == "hangup")
-        Rule.Kind = FaultKind::Hangup, NeedsMs = true;
-    else
-        return false;
+    // The words, and whether milliseconds follow.
+    static const struct {
+        const char* Word;
+        FaultKind Kind;
+        bool NeedsMs;
+    } Kinds[] = {{"no-answer", FaultKind::NoAnswer, false}, {"bad-crc", FaultKind::BadCrc, false},
+                 {"truncate", FaultKind::Truncate, false},  {"late", FaultKind::Late, true},
+                 {"hangup", FaultKind::Hangup, true}};
+    const auto* Found =
+        std::find_if(std::begin(Kinds), std::end(Kinds), [&Kind](const auto& K) { return Kind == K.Word; });
     long Ms = 0;
-    if (NeedsMs ? !Link::ParseBounded(Rest, 0, 600000, Ms) || Rest.size() > 6 : !Rest.empty())
+    if (Found == std::end(Kinds) ||
+        (Found->NeedsMs ? !Link::ParseBounded(Rest, 0, 600000, Ms) || Rest.size() > 6 : !Rest.empty()))
         return false;
+    Fault Rule;
+    Rule.Kind = Found->Kind;
     Rule.Ms = static_cast<int32_t>(Ms);
     Out = Rule;
     return true;

@@ -207,12 +207,8 @@ bool RtuLoop::Run(int StopFd)
         if (!FDown && F.Port.ListenFd() >= 0)
             Fds[Count++] = {F.Port.ListenFd(), POLLIN, 0};
         const int Ready = ::poll(Fds, Count, Timeout);
-        if (Ready < 0 && errno != EINTR) {
-            std::perror("velmor-sim: poll");
-            return false;
-        }
-        if (Ready > 0 && (Fds[0].revents & POLLIN))
-            return true;
+        if (const int End = Link::StopOrFailure(Ready, Fds[0], "velmor-sim"))
+            return End > 0;
         const int64_t After = Sim::SteadyNow();
 
         if (FDown && After >= FReplugAt) {
@@ -309,14 +305,10 @@ bool MbapLoop::Run(int StopFd)
         for (const Peer& P : FPeers)
             Fds.push_back({P.Fd, static_cast<short>(POLLIN | (P.Out.empty() ? 0 : POLLOUT)), 0});
         const int Ready = ::poll(Fds.data(), Fds.size(), -1);
-        if (Ready < 0 && errno != EINTR) {
-            std::perror("velmor-sim: poll");
-            return false;
-        }
+        if (const int End = Link::StopOrFailure(Ready, Fds[0], "velmor-sim"))
+            return End > 0;
         if (Ready <= 0)
             continue;
-        if (Fds[0].revents & POLLIN)
-            return true;
         std::vector<Peer> Kept;
         for (size_t I = 0; I < FPeers.size(); ++I) {
             Peer& P = FPeers[I];
@@ -340,7 +332,7 @@ bool MbapLoop::Run(int StopFd)
 
 } // namespace
 
-int Serve(const Options& O, int StopFd, const std::function<void(const std::string& Where)>& Ready)
+int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
 {
     // The model on the real clock, read once per request so that every value
     // of an answer is of the same instant.

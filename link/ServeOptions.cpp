@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 #include "core/SerialSpeeds.h"
 
@@ -70,14 +72,13 @@ Core::Status TakeLineOption(const ServeOption& Option, LineOptions& Line, bool& 
             return Core::Status::Fail("--baud " + Value + ": use " + Core::SerialSpeedList(" or "));
         Line.Baud = static_cast<int>(N);
     } else if (Option.Name == "--parity") {
-        if (Value == "none")
-            Line.Framing = Parity::None;
-        else if (Value == "even")
-            Line.Framing = Parity::Even;
-        else if (Value == "odd")
-            Line.Framing = Parity::Odd;
-        else
+        static const std::pair<const char*, Parity> Names[] = {
+            {"none", Parity::None}, {"even", Parity::Even}, {"odd", Parity::Odd}};
+        const auto* Found = std::find_if(std::begin(Names), std::end(Names),
+                                         [&Value](const auto& N) { return Value == N.first; });
+        if (Found == std::end(Names))
             return Core::Status::Fail("--parity " + Value + ": use none, even or odd");
+        Line.Framing = Found->second;
     } else if (Option.Name == "--stopbits") {
         if (Value != "1" && Value != "2")
             return Core::Status::Fail("--stopbits " + Value + ": use 1 or 2");

@@ -1,9 +1,12 @@
 #include "link/ServeSocket.h"
 
+#include "link/ServeOptions.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -14,6 +17,26 @@
 #include <cstring>
 
 namespace Link {
+
+int ServeMain(const char* Program, const char* Usage, const Core::Status& Parsed, bool Help,
+              const std::function<int(int StopFd, const ReadyFn& Ready)>& Serve)
+{
+    if (!Parsed)
+        return BadUsage(Program, Parsed.Text());
+    if (Help) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    const int StopFd = StopSignalFd(Program);
+    if (StopFd < 0)
+        return 1;
+    const int Code = Serve(StopFd, [](const std::string& Where) {
+        std::printf("%s\n", Where.c_str());
+        std::fflush(stdout);
+    });
+    ::close(StopFd);
+    return Code;
+}
 
 int StopSignalFd(const char* Program)
 {
@@ -60,6 +83,15 @@ Core::Result<Listener> ListenTcp(const std::string& Host, uint16_t Port, int Bac
         L.Port = ntohs(Bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&Bound)->sin6_port
                                                     : reinterpret_cast<sockaddr_in*>(&Bound)->sin_port);
     return L;
+}
+
+int StopOrFailure(int Ready, const pollfd& Stop, const char* Program)
+{
+    if (Ready < 0 && errno != EINTR) {
+        std::perror((std::string(Program) + ": poll").c_str());
+        return -1;
+    }
+    return Ready > 0 && (Stop.revents & POLLIN) ? 1 : 0;
 }
 
 int AcceptClient(int ListenFd)

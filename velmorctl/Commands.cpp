@@ -57,48 +57,48 @@ const CommandInfo Commands[] = {
      "Exit code: 0 when every sample was read, 6 when one or more could not be.\n"
      "\nExamples:\n  velmorctl watch\n  velmorctl watch --interval 50 --count 200 --csv run.csv\n",
      false, Detail::Watch},
-    {"run", "run forward|backward [--wait [--timeout S] [--json]]",
+    {"run", "run forward|backward",
      "continuous rotation",
      "Continuous rotation: VLM_StartD(1) forward, VLM_StartD(-1) backward.\n"
      "With --wait it returns when something stops the motor: a limit switch\n"
      "(exit 4), a stop from elsewhere, --timeout or a signal.\n"
      "\nExample:\n  velmorctl run forward --wait --timeout 10\n",
      true, Detail::Run},
-    {"stop", "stop [--wait [--timeout S] [--json]]",
+    {"stop", "stop",
      "ramp down and stop, as the panel's stop button (VLM_StartD(0))",
      "Stops the motor on its deceleration ramp, as the panel's stop button does:\n"
      "VLM_StartD(0).\n"
      "\nExample:\n  velmorctl stop --wait\n",
      true, Detail::Stop},
-    {"halt", "halt [--wait [--timeout S] [--json]]",
+    {"halt", "halt",
      "stop at once, without a ramp (VLM_Stop)",
      "Stops the motor at once, without a deceleration ramp: VLM_Stop.\n"
      "\nExample:\n  velmorctl halt --wait\n",
      true, Detail::Halt},
-    {"goto", "goto N [--wait [--timeout S] [--json]]",
+    {"goto", "goto N",
      "move to the coordinate N (half-steps)",
      "Moves to the coordinate N in half-steps: VLM_StartN(N). With --wait, a\n"
      "motion that comes to rest elsewhere than N exits 2 (4 on a limit switch).\n"
      "\nExamples:\n  velmorctl goto 12000 --wait --timeout 60\n  velmorctl goto -500 --wait --json\n",
      true, Detail::Goto},
-    {"move-by", "move-by N [--wait [--timeout S] [--json]]",
+    {"move-by", "move-by N",
      "move by N half-steps",
      "Moves by N half-steps from the current coordinate: VLM_StartdN(N). A\n"
      "negative N is a number, not an option.\n"
      "\nExample:\n  velmorctl move-by -500 --wait\n",
      true, Detail::MoveBy},
-    {"zero", "zero [--wait [--timeout S] [--json]]",
+    {"zero", "zero",
      "move to the coordinate 0",
      "Moves to the coordinate 0: VLM_StartN(0).\n"
      "\nExample:\n  velmorctl zero --wait --timeout 60\n",
      true, Detail::Zero},
-    {"reset-coordinate", "reset-coordinate [--wait [--timeout S] [--json]]",
+    {"reset-coordinate", "reset-coordinate",
      "make the current coordinate 0",
      "Sets the current coordinate to 0: VLM_SetNc(0). The motor is not moved;\n"
      "to number a moving axis, stop it first (stop --wait).\n"
      "\nExample:\n  velmorctl stop --wait && velmorctl reset-coordinate\n",
      true, Detail::ResetCoordinate},
-    {"home", "home forward|backward [--wait [--timeout S] [--json]]",
+    {"home", "home forward|backward",
      "search for the home sensor",
      "Searches for the home sensor: VLM_Home(1) forward, VLM_Home(-1) backward.\n"
      "With --wait, a run that ends in \"Operation done\" also prints the home\n"
@@ -198,6 +198,11 @@ const char* const ExitCodesHelp =
 
 } // namespace
 
+std::string UsageLine(const CommandInfo& C)
+{
+    return std::string(C.Usage) + (C.Motion ? " [--wait [--timeout S] [--json]]" : "");
+}
+
 void PrintUsage(std::ostream& Out)
 {
     Out << "Usage: velmorctl [--link SPEC] [--lock-wait S] COMMAND [ARGUMENTS]\n"
@@ -209,10 +214,8 @@ void PrintUsage(std::ostream& Out)
            "does its work and closes it.\n"
            "\n"
            "Commands:\n";
-    for (const CommandInfo& C : Commands) {
-        const std::string Usage = C.Usage;
-        Out << "  " << Usage.substr(0, Usage.find(" [--wait")) << "\n      " << C.Summary << '\n';
-    }
+    for (const CommandInfo& C : Commands)
+        Out << "  " << C.Usage << "\n      " << C.Summary << '\n';
     Out << "The motion commands, run to home, also take --wait [--timeout S] [--json].\n"
            "\n"
            "Examples:\n"
@@ -244,7 +247,7 @@ void PrintUsage(std::ostream& Out)
 
 void PrintCommandHelp(std::ostream& Out, const CommandInfo& C)
 {
-    Out << "Usage: velmorctl [--link SPEC] [--lock-wait S] " << C.Usage << "\n\n" << C.Help;
+    Out << "Usage: velmorctl [--link SPEC] [--lock-wait S] " << UsageLine(C) << "\n\n" << C.Help;
     if (C.Motion)
         Out << "\nOptions:\n" << WaitHelp;
     Out << "\n" << ExitCodesHelp;

@@ -16,7 +16,7 @@ namespace Detail {
 
 struct CommandInfo {
     const char* Name;
-    const char* Usage;   // after "velmorctl "
+    const char* Usage;   // after "velmorctl ", without the motion options
     const char* Summary; // one line in the command list
     const char* Help;
     // It moves the motor: it takes --wait [--timeout S] [--json], and its
@@ -27,6 +27,9 @@ struct CommandInfo {
 
 // The command of that name, or null.
 const CommandInfo* FindCommand(const std::string& Name);
+
+// The command's usage after "velmorctl ", the motion options included.
+std::string UsageLine(const CommandInfo& C);
 
 // velmorctl --help, and velmorctl COMMAND --help.
 void PrintUsage(std::ostream& Out);

@@ -27,7 +27,7 @@ int UsageFailure(Context& Ctx, const CommandInfo* C, const std::string& Text)
 {
     Ctx.Err << "velmorctl: " << Text << '\n';
     if (C)
-        Ctx.Err << "Usage: velmorctl [--link SPEC] [--lock-wait S] " << C->Usage << "\n"
+        Ctx.Err << "Usage: velmorctl [--link SPEC] [--lock-wait S] " << Detail::UsageLine(*C) << "\n"
                 << "Try 'velmorctl " << C->Name << " --help'.\n";
     else
         Detail::PrintUsage(Ctx.Err);

@@ -23,6 +23,7 @@
 #include "link/Registers.h"
 #include "link/RtuFrame.h"
 #include "tests/linkclient/ChildProcess.h"
+#include "tests/linkclient/LineTestTools.h"
 
 namespace {
 
@@ -31,36 +32,9 @@ using Link::RtuClient;
 using LinkTest::ChildProcess;
 using LinkTest::WaitUntil;
 
-bool Has(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
-
-LinkConfig Parse(const std::string& Line)
-{
-    LinkConfig C;
-    std::string Error;
-    EXPECT_TRUE(Link::ParseLinkLine(Line, C, Error)) << Line << ": " << Error;
-    return C;
-}
-
-// Runs a command line to its end (within Ms) and gives its standard output
-// and standard error; Status is its exit status, -1 when it did not end.
-std::string RunTool(const std::vector<std::string>& Args, int& Status, int Ms = 10000)
-{
-    ChildProcess P;
-    std::vector<std::string> Rest(Args.begin() + 1, Args.end());
-    // Standard error into standard output, through a shell-less wrapper.
-    std::vector<std::string> Wrapped = {"-c", "exec \"$0\" \"$@\" 2>&1", Args[0]};
-    Wrapped.insert(Wrapped.end(), Rest.begin(), Rest.end());
-    Status = -1;
-    if (!P.Start("/bin/sh", Wrapped))
-        return {};
-    std::string Out, Line;
-    while (P.ReadLine(Line, Ms))
-        Out += Line + "\n";
-    if (!WaitUntil([&] { return !P.Running(); }, Ms))
-        return Out;
-    Status = P.ExitStatus();
-    return Out;
-}
+using LinkTest::Has;
+using LinkTest::Parse;
+using LinkTest::RunTool;
 
 // A socat pair of pseudo-terminals joined back to back: what one end sends
 // the other receives, as a null-modem cable between two serial ports.
