@@ -73,8 +73,8 @@ int64_t LineDeadlineUs(const Options& O, const Link::Frame& Request)
         Answer = 5u + 2u * static_cast<size_t>(Request[4] << 8 | Request[5]);
     else if (F == 0x05 || F == 0x06 || F == 0x0F || F == 0x10)
         Answer = 8;
-    return Link::WireTimeUs(Request.size() + Answer, O.Line.Baud, CharacterBits(O)) + 3 * Link::FrameGapUs(O.Line.Baud) +
-           TurnaroundUs;
+    return Link::WireTimeUs(Request.size() + Answer, O.Line.Baud, CharacterBits(O)) +
+           3 * Link::FrameGapUs(O.Line.Baud) + TurnaroundUs;
 }
 
 struct Client {

@@ -75,7 +75,7 @@ Core::Status TakeLineOption(const ServeOption& Option, LineOptions& Line, bool& 
         static const std::pair<const char*, Parity> Names[] = {
             {"none", Parity::None}, {"even", Parity::Even}, {"odd", Parity::Odd}};
         const auto* Found = std::find_if(std::begin(Names), std::end(Names),
-                                         [&Value](const auto& N) { return Value == N.first; });
+                                         [&Value](const auto& Name) { return Value == Name.first; });
         if (Found == std::end(Names))
             return Core::Status::Fail("--parity " + Value + ": use none, even or odd");
         Line.Framing = Found->second;

@@ -92,8 +92,8 @@ ControlState ParseControl(const std::string& Text)
             State.Other.push_back({Verb, Rest});
             continue;
         }
-        std::string Text;
-        std::string Name = FirstWord(Rest, Text);
+        std::string Message;
+        std::string Name = FirstWord(Rest, Message);
         if (Name.empty())
             continue;
         if (Name.compare(0, 4, "VLM_") != 0)
@@ -102,7 +102,7 @@ ControlState ParseControl(const std::string& Text)
             continue;
         FailRule Rule;
         Rule.Name = Name;
-        Rule.Text = Text.empty() ? "Simulated failure of " + Name : Text;
+        Rule.Text = Message.empty() ? "Simulated failure of " + Name : Message;
         Rule.Once = Verb == "fail-once";
         State.Rules.push_back(std::move(Rule));
     }

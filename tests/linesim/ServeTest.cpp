@@ -100,7 +100,8 @@ TEST_F(ServeTest, ServedInProcessPlaysTheCommandLineFaultOnceAndStops)
     ASSERT_EQ(pipe(S.Stop), 0);
     std::promise<std::string> Bound;
     std::future<std::string> Said = Bound.get_future();
-    S.Loop = std::thread([&] { S.Code = LineSim::Serve(*O, S.Stop[0], [&](const std::string& W) { Bound.set_value(W); }); });
+    S.Loop = std::thread(
+        [&] { S.Code = LineSim::Serve(*O, S.Stop[0], [&](const std::string& W) { Bound.set_value(W); }); });
     ASSERT_EQ(Said.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     const std::string Where = Said.get();
     ASSERT_EQ(Where.rfind("127.0.0.1:", 0), 0u) << Where;

@@ -22,12 +22,7 @@ namespace {
 
 using Link::LinkConfig;
 using Link::RtuClient;
-using LinkTest::ChildProcess;
-using LinkTest::WaitUntil;
-
-using LinkTest::Has;
-using LinkTest::Parse;
-using LinkTest::RunTool;
+using namespace LinkTest; // the child processes and the line test tools
 
 // velmor-sim on a pseudo-terminal and velmor-gateway owning it.
 class Gateway : public ::testing::Test {

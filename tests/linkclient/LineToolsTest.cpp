@@ -29,12 +29,7 @@ namespace {
 
 using Link::LinkConfig;
 using Link::RtuClient;
-using LinkTest::ChildProcess;
-using LinkTest::WaitUntil;
-
-using LinkTest::Has;
-using LinkTest::Parse;
-using LinkTest::RunTool;
+using namespace LinkTest; // the child processes and the line test tools
 
 // A socat pair of pseudo-terminals joined back to back: what one end sends
 // the other receives, as a null-modem cable between two serial ports.

@@ -171,18 +171,28 @@ TEST_F(Program, GotoWithWaitEndsOnItsTarget)
     EXPECT_EQ(R.Err, "");
 }
 
+// The rows of a watch's CSV file, after its header (checked).
+std::vector<std::string> CsvRows(const fs::path& P)
+{
+    std::istringstream In(ReadAll(P));
+    std::string Line;
+    std::vector<std::string> Rows;
+    if (!std::getline(In, Line))
+        ADD_FAILURE() << P << " is empty";
+    EXPECT_EQ(Line, "time_s,time_utc,coordinate,speed,limits,state_code,state,error");
+    while (std::getline(In, Line))
+        Rows.push_back(Line);
+    return Rows;
+}
+
 TEST_F(Program, WatchWritesTheSamplesAsCsv)
 {
     const fs::path Csv = Dir / "run.csv";
     const Result R = RunCtl({"watch", "--interval", "20", "--count", "5", "--csv", Csv.string()});
     ASSERT_EQ(R.Code, 0) << R.Err;
     EXPECT_NE(R.Out.find("samples: 5, failed: 0\n"), std::string::npos) << R.Out;
-    std::istringstream In(ReadAll(Csv));
-    std::string Line;
-    ASSERT_TRUE(std::getline(In, Line));
-    EXPECT_EQ(Line, "time_s,time_utc,coordinate,speed,limits,state_code,state,error");
     int Rows = 0;
-    while (std::getline(In, Line)) {
+    for (const std::string& Line : CsvRows(Csv)) {
         double T = 0;
         int Nc = 0, Vc = 0, Lim = 0, Code = -1, Year = 0, Month = 0, Day = 0, Hour = 0, Min = 0, Sec = 0, Milli = -1;
         char Text[64] = {};
@@ -540,13 +550,11 @@ TEST_F(OnTheLine, ALinkLossDuringAWatchLeavesRowsWithTheirErrors)
     EXPECT_EQ(R.Code, 6) << R.Err;
     EXPECT_NE(R.Err.find(" of 80 samples could not be read"), std::string::npos) << R.Err;
 
-    std::istringstream In(ReadAll(Csv));
-    std::string Line;
-    ASSERT_TRUE(std::getline(In, Line));
-    EXPECT_EQ(Line, "time_s,time_utc,coordinate,speed,limits,state_code,state,error");
     int Count = 0, Failed = 0;
     double Last = -1;
-    while (std::getline(In, Line)) {
+    std::string Line;
+    for (const std::string& Row : CsvRows(Csv)) {
+        Line = Row;
         ++Count;
         const double T = std::atof(Line.c_str());
         EXPECT_GT(T, Last) << Line;
