@@ -114,10 +114,10 @@ bool Line::OpenPort(std::string& Error)
         ::close(Fd);
         return false;
     }
-    const speed_t Code = Link::SpeedCode(FWhere.Baud);
-    if (!SetRaw(Fd, Code == B0 ? B115200 : Code, FWhere.Parity, FWhere.StopBits)) {
-        Error = Errno("Cannot set " + FWhere.Path + " to " + std::to_string(FWhere.Baud) + " baud " +
-                      Link::FramingName(FWhere.Parity, FWhere.StopBits));
+    const speed_t Code = Link::SpeedCode(FWhere.Line.Baud);
+    if (!SetRaw(Fd, Code == B0 ? B115200 : Code, FWhere.Line.Framing, FWhere.Line.StopBits)) {
+        Error = Errno("Cannot set " + FWhere.Path + " to " + std::to_string(FWhere.Line.Baud) + " baud " +
+                      Link::FramingName(FWhere.Line.Framing, FWhere.Line.StopBits));
         ::close(Fd);
         return false;
     }

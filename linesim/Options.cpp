@@ -82,14 +82,12 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
         {"--fault-every"}, C.Help);
     if (!Given || C.Help)
         return Given.Why().Ok() ? Core::Result<Options>(C) : Given.Why();
-    Link::LineOptions Line;
-    Line.Baud = 115200;
     int Places = 0;
     for (const Link::ServeOption& O : *Given) {
         const std::string& Arg = O.Name;
         const std::string& Value = O.Value;
         bool Taken = false;
-        const Core::Status Took = Link::TakeLineOption(O, Line, Taken);
+        const Core::Status Took = Link::TakeLineOption(O, C.Where.Line, Taken);
         if (!Took)
             return Took;
         if (Taken)
@@ -134,10 +132,8 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
                                               : "give only one of --pty, --port, --tcp and --modbus-tcp");
     if (C.Every && !C.HaveFault)
         return Core::Status::Fail("--fault-every needs a --fault");
-    C.Where.Baud = Line.Baud;
-    C.Where.Parity = Line.Framing;
-    C.Where.StopBits = Line.StopBits ? Line.StopBits : Link::DefaultStopBits(Line.Framing);
-    C.TracePath = Line.TracePath;
+    if (!C.Where.Line.StopBits)
+        C.Where.Line.StopBits = Link::DefaultStopBits(C.Where.Line.Framing);
     return C;
 }
 

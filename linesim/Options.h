@@ -15,7 +15,6 @@ extern const char* const Usage;
 struct Options {
     bool Help = false; // --help: nothing else was looked at
     Place Where;
-    std::string TracePath;
     uint8_t Address = 1;
     bool HaveFault = false;
     Fault CommandLineFault;

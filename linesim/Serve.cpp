@@ -351,7 +351,7 @@ int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
 
     Link::Trace Trace;
     std::string Error;
-    if (!O.TracePath.empty() && !Trace.Open(O.TracePath, Error)) {
+    if (!O.Where.Line.TracePath.empty() && !Trace.Open(O.Where.Line.TracePath, Error)) {
         std::fprintf(stderr, "velmor-sim: %s\n", Error.c_str());
         return 1;
     }
@@ -365,7 +365,7 @@ int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
     Serving S{Port, Device, Answers, Clock, Trace, FaultPlay(O.HaveFault ? &O.CommandLineFault : nullptr, O.Every)};
     // A serial port's frame ends after 3.5 characters of silence; elsewhere
     // after 5 ms.
-    const int64_t GapNs = (O.Where.Kind == Place::Port ? Link::FrameGapUs(O.Where.Baud) : 5000) * 1000;
+    const int64_t GapNs = (O.Where.Kind == Place::Port ? Link::FrameGapUs(O.Where.Line.Baud) : 5000) * 1000;
     const bool Ok = O.Where.Kind == Place::ModbusTcp ? MbapLoop(S).Run(StopFd) : RtuLoop(S, GapNs).Run(StopFd);
     Port.Close();
     return Ok ? 0 : 1;

@@ -164,17 +164,6 @@ const CommandInfo Commands[] = {
      false, Detail::Ports},
 };
 
-} // namespace
-
-const CommandInfo* FindCommand(const std::string& Name)
-{
-    for (const CommandInfo& C : Commands)
-        if (Name == C.Name)
-            return &C;
-    return nullptr;
-}
-
-namespace {
 
 const char* const ExitCodesHelp =
     "Exit codes:\n"
@@ -197,6 +186,14 @@ const char* const ExitCodesHelp =
     "         rest\n";
 
 } // namespace
+
+const CommandInfo* FindCommand(const std::string& Name)
+{
+    for (const CommandInfo& C : Commands)
+        if (Name == C.Name)
+            return &C;
+    return nullptr;
+}
 
 std::string UsageLine(const CommandInfo& C)
 {

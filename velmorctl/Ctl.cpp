@@ -1,7 +1,5 @@
 // velmorctl's command line: the program's own options, the dispatch to the
 // command table, and what each failure prints and exits with.
-#include "velmorctl/Ctl.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
@@ -11,7 +9,6 @@
 #include "device/velmor.h"
 #include "link/LinkConfig.h"
 #include "velmorctl/Commands.h"
-#include "velmorctl/Internal.h"
 
 #ifndef VELMORCTL_VERSION
 #define VELMORCTL_VERSION "unknown"
@@ -106,8 +103,6 @@ int Run(const std::vector<std::string>& Args, Context& Ctx)
     if (!Parsed)
         return UsageFailure(Ctx, nullptr, Parsed.Error());
     const std::vector<std::string>& Rest = Parsed->Rest;
-    const bool Help = Parsed->Help, ShowVersion = Parsed->ShowVersion;
-    const std::string& Link = Parsed->Link;
 
     const CommandInfo* C = nullptr;
     if (Rest.empty() || Rest[0] == "help") {
@@ -118,21 +113,21 @@ int Run(const std::vector<std::string>& Args, Context& Ctx)
             }
             return UsageFailure(Ctx, nullptr, "unknown command '" + Rest[1] + "'");
         }
-        if (Help || !Rest.empty()) {
+        if (Parsed->Help || !Rest.empty()) {
             Detail::PrintUsage(Ctx.Out);
             return ExitOk;
         }
-        if (!ShowVersion)
+        if (!Parsed->ShowVersion)
             return UsageFailure(Ctx, nullptr, "no command given");
     } else {
         C = Detail::FindCommand(Rest[0]);
         if (!C)
             return UsageFailure(Ctx, nullptr, "unknown command '" + Rest[0] + "'");
-        if (Help) {
+        if (Parsed->Help) {
             Detail::PrintCommandHelp(Ctx.Out, *C);
             return ExitOk;
         }
-        if (ShowVersion)
+        if (Parsed->ShowVersion)
             return UsageFailure(Ctx, C, "--version stands alone");
     }
 
@@ -148,9 +143,9 @@ int Run(const std::vector<std::string>& Args, Context& Ctx)
     if (Parsed->HaveLink) {
         Link::LinkConfig Config;
         std::string What;
-        if (!Link::ParseLinkLine(Link, Config, What))
-            return UsageFailure(Ctx, C, "--link: " + What + " (read \"" + Link::Printable(Link) + "\")");
-        setenv("VELMOR_LINK", Link.c_str(), 1);
+        if (!Link::ParseLinkLine(Parsed->Link, Config, What))
+            return UsageFailure(Ctx, C, "--link: " + What + " (read \"" + Link::Printable(Parsed->Link) + "\")");
+        setenv("VELMOR_LINK", Parsed->Link.c_str(), 1);
     } else if (!C || std::string(C->Name) != "ports") {
         const Link::LinkSetting S = Link::ReadLinkSetting();
         if (!S.Ok && !C) {
@@ -173,7 +168,7 @@ int Run(const std::vector<std::string>& Args, Context& Ctx)
         Ctx.Err << "velmorctl: the device did not open" << (*E.what() ? ": " : "") << E.what() << '\n';
         return ExitOpenFailed;
     } catch (const Detail::OutputFailed& E) {
-        Ctx.Err << "velmorctl: cannot write " << E.Where << ": " << ErrnoText(E.Errno) << '\n';
+        Ctx.Err << "velmorctl: cannot write " << E.what() << ": " << ErrnoText(E.Errno) << '\n';
         return Code == ExitOk ? ExitOutput : Code;
     } catch (const EHardwareException& E) {
         Ctx.Err << "velmorctl: " << (E.Message().empty() ? "the device refused the command" : E.Message())

@@ -29,12 +29,9 @@ struct OpenFailed : std::runtime_error {
 
 // A write to standard output or the CSV file failed: Run says where and why
 // (Errno, 0 when not known) and exits 7.
+// what() is the place ("standard output").
 struct OutputFailed : std::runtime_error {
-    OutputFailed(const std::string& What, int Error)
-        : std::runtime_error("cannot write " + What), Where(What), Errno(Error)
-    {
-    }
-    std::string Where;
+    OutputFailed(const std::string& Where, int Error) : std::runtime_error(Where), Errno(Error) {}
     int Errno;
 };
 

@@ -1,7 +1,5 @@
 // velmorctl in the real world: the stop signals, standard output that keeps
 // why a write failed, the clocks and the sleep a signal ends.
-#include "velmorctl/Ctl.h"
-
 #include <poll.h>
 #include <pthread.h>
 #include <unistd.h>

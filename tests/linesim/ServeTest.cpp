@@ -68,8 +68,8 @@ TEST(LineSimOptions, FramingDefaultsAndTheFirstWrongOption)
 {
     const auto O = Parse({"--port", "/dev/ttyS0", "--parity=none", "--baud", "9600"});
     ASSERT_TRUE(O.Ok()) << O.Error();
-    EXPECT_EQ(O->Where.StopBits, 2); // 8N2 unless --stopbits says otherwise
-    EXPECT_EQ(O->Where.Baud, 9600);
+    EXPECT_EQ(O->Where.Line.StopBits, 2); // 8N2 unless --stopbits says otherwise
+    EXPECT_EQ(O->Where.Line.Baud, 9600);
     EXPECT_EQ(Parse({"--tcp", "[::1]:000080"}).Error(),
               "--tcp [::1]:000080: give HOST:PORT, for example 127.0.0.1:5020");
     EXPECT_EQ(Parse({"--pty", "x", "--fault-every"}).Error(), "--fault-every needs a --fault");
