@@ -1,7 +1,6 @@
 #include "link/ServeOptions.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <iterator>
 #include <utility>
 
@@ -26,16 +25,10 @@ Core::Result<std::vector<ServeOption>> ReadServeOptions(int Argc, char** Argv,
             Help = true;
             return Options;
         }
-        const auto Known = [&O](const std::vector<std::string>& Names) {
-            return std::find(Names.begin(), Names.end(), O.Name) != Names.end();
-        };
-        if (Known(Flags)) {
-            Options.push_back(O);
-            continue;
-        }
-        if (!Known(WithValue))
+        const bool Flag = std::count(Flags.begin(), Flags.end(), O.Name) > 0;
+        if (!Flag && std::count(WithValue.begin(), WithValue.end(), O.Name) == 0)
             return Core::Status::Fail("unknown option " + O.Name);
-        if (!Inline) {
+        if (!Flag && !Inline) {
             if (I + 1 >= Argc)
                 return Core::Status::Fail(O.Name + " needs a value");
             O.Value = Argv[++I];
@@ -54,12 +47,6 @@ bool ParseBounded(const std::string& Text, long Low, long High, long& Out)
         return false;
     Out = V;
     return true;
-}
-
-int BadUsage(const char* Program, const std::string& Text)
-{
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", Program, Text.c_str(), Program);
-    return 1;
 }
 
 Core::Status TakeLineOption(const ServeOption& Option, LineOptions& Line, bool& Taken)

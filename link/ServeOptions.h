@@ -25,10 +25,6 @@ Core::Result<std::vector<ServeOption>> ReadServeOptions(int Argc, char** Argv,
 // A decimal number of at most 9 digits within Low..High.
 bool ParseBounded(const std::string& Text, long Low, long High, long& Out);
 
-// "Program: Text" and where to find the usage, on standard error; the exit
-// code of bad usage.
-int BadUsage(const char* Program, const std::string& Text);
-
 // The serial line as both programs take it.
 struct LineOptions {
     int Baud = 0; // each program has its own default

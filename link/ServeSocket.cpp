@@ -1,7 +1,5 @@
 #include "link/ServeSocket.h"
 
-#include "link/ServeOptions.h"
-
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -21,8 +19,10 @@ namespace Link {
 int ServeMain(const char* Program, const char* Usage, const Core::Status& Parsed, bool Help,
               const std::function<int(int StopFd, const ReadyFn& Ready)>& Serve)
 {
-    if (!Parsed)
-        return BadUsage(Program, Parsed.Text());
+    if (!Parsed) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", Program, Parsed.Text().c_str(), Program);
+        return 1;
+    }
     if (Help) {
         std::fputs(Usage, stdout);
         return 0;

@@ -3,6 +3,7 @@
 // JSON.
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <algorithm>
 #include <climits>
@@ -235,23 +236,15 @@ std::string JsonString(const std::string& Text)
 
 void Line(std::ostream& Out, const char* Format, ...)
 {
-    char Buf[512];
+    char* Text = nullptr;
     va_list A;
     va_start(A, Format);
-    int N = std::vsnprintf(Buf, sizeof Buf, Format, A);
+    const int N = vasprintf(&Text, Format, A);
     va_end(A);
     if (N < 0)
         return;
-    if (static_cast<size_t>(N) < sizeof Buf) {
-        Out << Buf << '\n';
-        return;
-    }
-    std::string Big(static_cast<size_t>(N) + 1, '\0');
-    va_start(A, Format);
-    std::vsnprintf(&Big[0], Big.size(), Format, A);
-    va_end(A);
-    Big.resize(static_cast<size_t>(N));
-    Out << Big << '\n';
+    Out << Text << '\n';
+    std::free(Text);
 }
 
 } // namespace Detail
