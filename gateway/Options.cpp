@@ -46,12 +46,11 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
         return Given.Why().Ok() ? Core::Result<Options>(O) : Given.Why();
     for (const Link::ServeOption& Option : *Given) {
         const std::string& Value = Option.Value;
-        bool Taken = false;
-        const Core::Status Took = Link::TakeLineOption(Option, O.Line, Taken);
+        const Core::Result<bool> Took = Link::TakeLineOption(Option, O.Line);
         if (!Took)
-            return Took;
+            return Took.Why();
         long N = 0;
-        if (Taken) {
+        if (*Took) {
             continue;
         } else if (Option.Name == "--port") {
             if (Value.empty())

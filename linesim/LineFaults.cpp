@@ -54,10 +54,9 @@ const Fault* FaultPlay::Next(Sim::VirtualController& Device)
 {
     Device.LinkUp(); // looks at the control file
     const Sim::ControlFile& Control = Device.Control();
-    if (!FRead || Control.Generation() != FGeneration) {
+    if (Control.Generation() != FGeneration) {
         FRules = LineRules(Control.Other());
         FGeneration = Control.Generation();
-        FRead = true;
     }
     for (Fault& Rule : FRules) {
         if (Rule.Used)

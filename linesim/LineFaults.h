@@ -60,8 +60,7 @@ private:
     const Fault* FCommandLine;
     bool FEvery;
     bool FCommandLineUsed = false;
-    uint64_t FGeneration = 0;
-    bool FRead = false;
+    uint64_t FGeneration = UINT64_MAX; // of the control file FRules were read from
     std::vector<Fault> FRules;
 };
 

@@ -86,11 +86,10 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
     for (const Link::ServeOption& O : *Given) {
         const std::string& Arg = O.Name;
         const std::string& Value = O.Value;
-        bool Taken = false;
-        const Core::Status Took = Link::TakeLineOption(O, C.Where.Line, Taken);
+        const Core::Result<bool> Took = Link::TakeLineOption(O, C.Where.Line);
         if (!Took)
-            return Took;
-        if (Taken)
+            return Took.Why();
+        if (*Took)
             continue;
         long N = 0;
         if (Arg == "--fault-every") {

@@ -49,10 +49,9 @@ bool ParseBounded(const std::string& Text, long Low, long High, long& Out)
     return true;
 }
 
-Core::Status TakeLineOption(const ServeOption& Option, LineOptions& Line, bool& Taken)
+Core::Result<bool> TakeLineOption(const ServeOption& Option, LineOptions& Line)
 {
     const std::string& Value = Option.Value;
-    Taken = true;
     long N = 0;
     if (Option.Name == "--baud") {
         if (!ParseBounded(Value, 1, 4000000, N) || !Core::KnownSpeed(static_cast<int>(N)))
@@ -75,9 +74,9 @@ Core::Status TakeLineOption(const ServeOption& Option, LineOptions& Line, bool& 
             return Core::Status::Fail("--trace needs a file");
         Line.TracePath = Value;
     } else {
-        Taken = false;
+        return false;
     }
-    return {};
+    return true;
 }
 
 } // namespace Link

@@ -33,8 +33,8 @@ struct LineOptions {
     std::string TracePath;
 };
 
-// Takes --baud, --parity, --stopbits or --trace into Line; Taken says
-// whether Option was one of them.
-Core::Status TakeLineOption(const ServeOption& Option, LineOptions& Line, bool& Taken);
+// Takes --baud, --parity, --stopbits or --trace into Line: whether Option
+// was one of them, or what is wrong with its value.
+Core::Result<bool> TakeLineOption(const ServeOption& Option, LineOptions& Line);
 
 } // namespace Link

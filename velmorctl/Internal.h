@@ -18,14 +18,10 @@ constexpr int64_t Second = 1000 * Millisecond;
 
 // Bad usage of the current command: Run prints the text, the command's
 // usage and exits 1. Nothing has been sent when it is thrown.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+struct UsageError : std::runtime_error { using std::runtime_error::runtime_error; };
 
 // The device did not open: Run prints the library's text and exits 3.
-struct OpenFailed : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+struct OpenFailed : std::runtime_error { using std::runtime_error::runtime_error; };
 
 // A write to standard output or the CSV file failed: Run says where and why
 // (Errno, 0 when not known) and exits 7.
