@@ -31,36 +31,6 @@ using Link::LinkConfig;
 using Link::RtuClient;
 using namespace LinkTest; // the child processes and the line test tools
 
-// A socat pair of pseudo-terminals joined back to back: what one end sends
-// the other receives, as a null-modem cable between two serial ports.
-struct SocatPair {
-    std::string Folder = LinkTest::MakeTempFolder();
-    std::string A = Folder + "/a", B = Folder + "/b";
-    ChildProcess Process;
-    bool Start()
-    {
-        return Process.Start("/usr/bin/socat", {"pty,raw,echo=0,link=" + A, "pty,raw,echo=0,link=" + B}) &&
-               WaitUntil([&] { return ::access(A.c_str(), F_OK) == 0 && ::access(B.c_str(), F_OK) == 0; }, 5000);
-    }
-};
-
-std::string Stty(const std::string& Port)
-{
-    int Status = 0;
-    return RunTool({"/bin/stty", "-F", Port, "-a"}, Status);
-}
-
-// Whether the word (as stty prints it, "cstopb" or "-cstopb") stands alone.
-bool Flag(const std::string& Stty, const std::string& Word)
-{
-    std::istringstream In(Stty);
-    std::string W;
-    while (In >> W)
-        if (W == Word)
-            return true;
-    return false;
-}
-
 TEST(LineTools, SimOnASerialPortAnswersMbpollRunAfterRun)
 {
     SocatPair Pair;
