@@ -1,14 +1,11 @@
 #include "linesim/Line.h"
 
+#include "core/Endpoint.h"
 #include "link/SerialSpeed.h"
+#include "link/ServeSocket.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -40,39 +37,6 @@ bool SetRaw(int Fd, speed_t Code, Link::Parity Parity, int StopBits)
 }
 
 } // namespace
-
-bool ParseHostPort(const std::string& Text, std::string& Host, uint16_t& Port)
-{
-    std::string H, P;
-    if (!Text.empty() && Text[0] == '[') {
-        const size_t Close = Text.find(']');
-        if (Close == std::string::npos || Close + 1 >= Text.size() || Text[Close + 1] != ':')
-            return false;
-        H = Text.substr(1, Close - 1);
-        P = Text.substr(Close + 2);
-    } else {
-        const size_t Colon = Text.rfind(':');
-        if (Colon == std::string::npos || Text.find(':') != Colon)
-            return false;
-        H = Text.substr(0, Colon);
-        P = Text.substr(Colon + 1);
-    }
-    if (H.empty() || P.empty() || P.size() > 5)
-        return false;
-    long V = 0;
-    for (char C : P) {
-        if (C < '0' || C > '9')
-            return false;
-        V = V * 10 + (C - '0');
-    }
-    if (V > 65535)
-        return false;
-    Host = H;
-    Port = static_cast<uint16_t>(V);
-    return true;
-}
-
-bool KnownBaud(int Baud) { return Link::SpeedCode(Baud) != B0; }
 
 bool Line::Open(std::string& Error)
 {
@@ -150,10 +114,10 @@ bool Line::OpenPort(std::string& Error)
         ::close(Fd);
         return false;
     }
-    const speed_t Code = Link::SpeedCode(FWhere.Baud);
-    if (!SetRaw(Fd, Code == B0 ? B115200 : Code, FWhere.Parity, FWhere.StopBits)) {
-        Error = Errno("Cannot set " + FWhere.Path + " to " + std::to_string(FWhere.Baud) + " baud " +
-                      Link::FramingName(FWhere.Parity, FWhere.StopBits));
+    const speed_t Code = Link::SpeedCode(FWhere.Line.Baud);
+    if (!SetRaw(Fd, Code == B0 ? B115200 : Code, FWhere.Line.Framing, FWhere.Line.StopBits)) {
+        Error = Errno("Cannot set " + FWhere.Path + " to " + std::to_string(FWhere.Line.Baud) + " baud " +
+                      Link::FramingName(FWhere.Line.Framing, FWhere.Line.StopBits));
         ::close(Fd);
         return false;
     }
@@ -164,33 +128,15 @@ bool Line::OpenPort(std::string& Error)
 
 bool Line::Listen(std::string& Error)
 {
-    addrinfo Hints{};
-    Hints.ai_family = AF_UNSPEC;
-    Hints.ai_socktype = SOCK_STREAM;
-    Hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-    addrinfo* Found = nullptr;
-    const std::string Port = std::to_string(FWhere.TcpPort);
-    if (getaddrinfo(FWhere.Host.c_str(), Port.c_str(), &Hints, &Found) != 0 || !Found) {
-        Error = FWhere.Host + " is not a numeric IP address";
+    const Core::Result<Link::Listener> L = Link::ListenTcp(FWhere.Host, FWhere.TcpPort, 8);
+    if (!L) {
+        Error = L.Error();
+        if (L.Why().Code() == Link::CannotListen)
+            Error[0] = 'C'; // "Cannot listen on ...", as velmor-sim has always said it
         return false;
     }
-    const int Fd = ::socket(Found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int One = 1;
-    if (Fd < 0 || setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &One, sizeof One) != 0 ||
-        ::bind(Fd, Found->ai_addr, Found->ai_addrlen) != 0 || ::listen(Fd, 8) != 0) {
-        Error = Errno("Cannot listen on " + FWhere.Host + ":" + Port);
-        if (Fd >= 0)
-            ::close(Fd);
-        freeaddrinfo(Found);
-        return false;
-    }
-    freeaddrinfo(Found);
-    sockaddr_storage Bound{};
-    socklen_t Len = sizeof Bound;
-    if (getsockname(Fd, reinterpret_cast<sockaddr*>(&Bound), &Len) == 0)
-        FBoundPort = ntohs(Bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&Bound)->sin6_port
-                                                        : reinterpret_cast<sockaddr_in*>(&Bound)->sin_port);
-    FListen = Fd;
+    FListen = L->Fd;
+    FBoundPort = L->Port;
     FWhere.TcpPort = FBoundPort; // a replug listens on the same port
     return true;
 }
@@ -199,19 +145,16 @@ bool Line::Accept()
 {
     if (FListen < 0)
         return false;
-    const int Fd = ::accept4(FListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int Fd = Link::AcceptClient(FListen);
     if (Fd < 0)
         return false;
     if (FData >= 0) { // one client at a time
         ::close(Fd);
         return false;
     }
-    int One = 1;
-    setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
     FData = Fd;
     return true;
 }
-
 void Line::DropData()
 {
     if (FData >= 0)
@@ -244,9 +187,7 @@ std::string Line::Describe() const
     case Place::Pty: return FSlavePath + " " + FWhere.Path;
     case Place::Port: return FWhere.Path;
     case Place::Tcp:
-    case Place::ModbusTcp:
-        return (FWhere.Host.find(':') != std::string::npos ? "[" + FWhere.Host + "]" : FWhere.Host) + ":" +
-               std::to_string(FBoundPort);
+    case Place::ModbusTcp: return Core::FormatEndpoint(FWhere.Host, FBoundPort);
     case Place::None: break;
     }
     return {};

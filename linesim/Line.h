@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/SerialFraming.h"
+#include "link/ServeOptions.h"
 
 // Where velmor-sim serves: a pseudo-terminal it creates (with a symlink to
 // its slave), a serial port, or a TCP listener taking one client at a time.
@@ -13,18 +13,10 @@ namespace LineSim {
 struct Place {
     enum Kind { None, Pty, Port, Tcp, ModbusTcp } Kind = None;
     std::string Path; // the symlink (Pty) or the device (Port)
-    int Baud = 115200;
-    Link::Parity Parity = Link::Parity::Even; // Port: the character framing
-    int StopBits = 1;
+    Link::LineOptions Line = {115200, Link::Parity::Even, 0, {}}; // Port: the speed and the framing
     std::string Host; // Tcp
     uint16_t TcpPort = 0;
 };
-
-// "HOST:PORT" or "[V6HOST]:PORT", port 0..65535. False when malformed.
-bool ParseHostPort(const std::string& Text, std::string& Host, uint16_t& Port);
-
-// Whether Baud is a speed the serial port can be set to.
-bool KnownBaud(int Baud);
 
 class Line {
 public:

@@ -27,22 +27,8 @@
 //   fail-once VLM_GetNc Timeout          the next call of that name fails once;
 //                                        it arms again when the file changes
 //
-// Faults of the line, played by velmor-sim (linesim/) on its answers; the
-// in-process controller ignores them:
-//
-//   line no-answer                       every request is carried out but not
-//                                        answered
-//   line late 200                        every answer comes 200 ms late
-//   line bad-crc                         every answer has a wrong CRC
-//   line truncate                        every answer loses its last 3 bytes
-//   line hangup 500                      the next request is lost and the port
-//                                        goes away (pseudo-terminal and its
-//                                        symlink removed, TCP client and
-//                                        listener closed); back after 500 ms.
-//                                        Once, until the file changes
-//   line-once bad-crc                    (any of them) the next answer only
-//
-// The first line rule not used up applies.
+// Lines of other words are ignored here; velmor-sim (linesim/) reads its
+// faults of the line from them ("line no-answer", "line-once bad-crc", ...).
 //
 // The name may be given with or without its "VLM_" prefix. A missing text
 // gives "Simulated failure of VLM_...". A failing call changes nothing, as any
@@ -63,6 +49,8 @@ namespace {
 // A control file is a few lines; anything longer is read only this far.
 constexpr std::streamsize MaxControlText = 64 * 1024;
 
+} // namespace
+
 std::string Lower(std::string S)
 {
     for (char& C : S)
@@ -71,58 +59,13 @@ std::string Lower(std::string S)
     return S;
 }
 
-// The first word of S, and S after it (trimmed).
-std::string Word(const std::string& S, std::string& Rest)
+std::string FirstWord(const std::string& S, std::string& Rest)
 {
     size_t E = 0;
     while (E < S.size() && static_cast<unsigned char>(S[E]) > ' ')
         ++E;
     Rest = Trim(S.substr(E));
     return S.substr(0, E);
-}
-
-} // namespace
-
-bool ParseLineFault(const std::string& Text, LineRule& Out)
-{
-    std::string S = Lower(Trim(Text));
-    const size_t Eq = S.find('=');
-    if (Eq != std::string::npos)
-        S[Eq] = ' ';
-    std::string Rest;
-    const std::string Kind = Word(S, Rest);
-    LineRule Rule;
-    bool NeedsMs = false;
-    if (Kind == "no-answer")
-        Rule.Kind = LineFaultKind::NoAnswer;
-    else if (Kind == "bad-crc")
-        Rule.Kind = LineFaultKind::BadCrc;
-    else if (Kind == "truncate")
-        Rule.Kind = LineFaultKind::Truncate;
-    else if (Kind == "late")
-        Rule.Kind = LineFaultKind::Late, NeedsMs = true;
-    else if (Kind == "hangup")
-        Rule.Kind = LineFaultKind::Hangup, NeedsMs = true;
-    else
-        return false;
-    if (!NeedsMs) {
-        if (!Rest.empty())
-            return false;
-    } else {
-        if (Rest.empty() || Rest.size() > 6)
-            return false;
-        int32_t Ms = 0;
-        for (char C : Rest) {
-            if (C < '0' || C > '9')
-                return false;
-            Ms = Ms * 10 + (C - '0');
-        }
-        if (Ms > 600000)
-            return false;
-        Rule.Ms = Ms;
-    }
-    Out = Rule;
-    return true;
 }
 
 ControlState ParseControl(const std::string& Text)
@@ -144,19 +87,13 @@ ControlState ParseControl(const std::string& Text)
             continue;
         }
         std::string Rest;
-        std::string Verb = Lower(Word(Line, Rest));
-        if (Verb == "line" || Verb == "line-once") {
-            LineRule Rule;
-            if (ParseLineFault(Rest, Rule)) {
-                Rule.Once = Verb == "line-once" || Rule.Kind == LineFaultKind::Hangup;
-                State.Line.push_back(Rule);
-            }
+        std::string Verb = Lower(FirstWord(Line, Rest));
+        if (Verb != "fail" && Verb != "fail-once") {
+            State.Other.push_back({Verb, Rest});
             continue;
         }
-        if (Verb != "fail" && Verb != "fail-once")
-            continue;
         std::string Message;
-        std::string Name = Word(Rest, Message);
+        std::string Name = FirstWord(Rest, Message);
         if (Name.empty())
             continue;
         if (Name.compare(0, 4, "VLM_") != 0)
@@ -180,6 +117,7 @@ void ControlFile::Reload(int64_t NowNs)
     if (::stat(FPath.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) {
         FPresent = false;
         FState = ControlState();
+        ++FGeneration;
         return;
     }
     const int64_t Mtime = static_cast<int64_t>(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec;
@@ -191,12 +129,14 @@ void ControlFile::Reload(int64_t NowNs)
     if (!In) {
         FPresent = false;
         FState = ControlState();
+        ++FGeneration;
         return;
     }
     std::string Text(static_cast<size_t>(MaxControlText), '\0');
     In.read(&Text[0], MaxControlText);
     Text.resize(static_cast<size_t>(In.gcount()));
     FState = ParseControl(Text);
+    ++FGeneration;
     FPresent = true;
     FDevice = static_cast<uint64_t>(St.st_dev);
     FInode = static_cast<uint64_t>(St.st_ino);
@@ -213,18 +153,6 @@ const std::string* ControlFile::Find(const char* Name)
         if (Rule.Once)
             Rule.Used = true;
         return &Rule.Text;
-    }
-    return nullptr;
-}
-
-const LineRule* ControlFile::LineFault()
-{
-    for (LineRule& Rule : FState.Line) {
-        if (Rule.Used)
-            continue;
-        if (Rule.Once)
-            Rule.Used = true;
-        return &Rule;
     }
     return nullptr;
 }

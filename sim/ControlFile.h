@@ -16,32 +16,23 @@ struct FailRule {
     bool Used = false; // a fail-once rule that has fired
 };
 
-// A fault of the line itself, played by velmor-sim on the answer to a request
-// (the in-process controller has no line and ignores them).
-enum class LineFaultKind {
-    NoAnswer, // the request is carried out, its answer lost
-    Late,     // the answer comes Ms milliseconds late
-    BadCrc,   // the answer's CRC is wrong
-    Truncate, // the answer loses its last three bytes
-    Hangup,   // the request is lost and the port goes away; back after Ms
-};
+// The first word of S (up to a blank or control character); Rest gets S
+// after it, trimmed.
+std::string FirstWord(const std::string& S, std::string& Rest);
+// S with A..Z in lower case.
+std::string Lower(std::string S);
 
-struct LineRule {
-    LineFaultKind Kind = LineFaultKind::NoAnswer;
-    int32_t Ms = 0;
-    bool Once = false;
-    bool Used = false;
+// A line of the control file the model does not act on, split at its first
+// word (in lower case): velmor-sim reads its line faults from these.
+struct ControlWords {
+    std::string Verb;
+    std::string Rest;
 };
-
-// "no-answer", "late 200" (or "late=200"), "bad-crc", "truncate",
-// "hangup 500" (or "hangup=500"); milliseconds 0..600000. False for anything
-// else.
-bool ParseLineFault(const std::string& Text, LineRule& Out);
 
 struct ControlState {
     bool LinkDown = false;
     std::vector<FailRule> Rules;
-    std::vector<LineRule> Line;
+    std::vector<ControlWords> Other;
 };
 
 // Reads control text; lines it does not understand are ignored.
@@ -70,9 +61,11 @@ public:
     // The text a call of this name must fail with, or nullptr. A fail-once
     // rule is used up by this; it arms again only when the file changes.
     const std::string* Failure(const char* Name) { return FState.Rules.empty() ? nullptr : Find(Name); }
-    // The line fault to play on the next answer, or nullptr. A "line-once"
-    // rule and any hang-up are used up by this, until the file changes.
-    const LineRule* LineFault();
+    // The lines not acted on here, and a count that changes whenever the
+    // file is read again (or found gone): what a reader of those lines has
+    // used up arms again when it changes.
+    const std::vector<ControlWords>& Other() const { return FState.Other; }
+    uint64_t Generation() const { return FGeneration; }
 
 private:
     void Reload(int64_t NowNs);
@@ -86,6 +79,7 @@ private:
     uint64_t FDevice = 0, FInode = 0;
     int64_t FSize = 0, FMtimeNs = 0, FCtimeNs = 0;
     ControlState FState;
+    uint64_t FGeneration = 0;
 };
 
 } // namespace Sim

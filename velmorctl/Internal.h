@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,19 +18,16 @@ constexpr int64_t Second = 1000 * Millisecond;
 
 // Bad usage of the current command: Run prints the text, the command's
 // usage and exits 1. Nothing has been sent when it is thrown.
-struct UsageError {
-    std::string Text;
-};
+struct UsageError : std::runtime_error { using std::runtime_error::runtime_error; };
 
 // The device did not open: Run prints the library's text and exits 3.
-struct OpenFailed {
-    std::string Text;
-};
+struct OpenFailed : std::runtime_error { using std::runtime_error::runtime_error; };
 
 // A write to standard output or the CSV file failed: Run says where and why
 // (Errno, 0 when not known) and exits 7.
-struct OutputFailed {
-    std::string Where;
+// what() is the place ("standard output").
+struct OutputFailed : std::runtime_error {
+    OutputFailed(const std::string& Where, int Error) : std::runtime_error(Where), Errno(Error) {}
     int Errno;
 };
 

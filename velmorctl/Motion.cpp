@@ -253,67 +253,43 @@ int Motion(Context& Ctx, const WaitOptions& W, Goal G, int32_t Target, Send Comm
     return Wt.Run();
 }
 
+// A motion command without an argument.
+int Plain(const std::vector<std::string>& Args, Context& Ctx, Goal G, void (*Call)())
+{
+    std::vector<std::string> P;
+    const WaitOptions W = ParseMotion(Args, 0, P);
+    return Motion(Ctx, W, G, 0, Call);
+}
+
+// A motion command with one argument, read by Read (a direction or a
+// coordinate); with Aimed, --wait aims at the coordinate given.
+int WithArgument(const std::vector<std::string>& Args, Context& Ctx, int32_t (*Read)(const std::string&), Goal G,
+                 bool Aimed, void (*Call)(int32_t))
+{
+    std::vector<std::string> P;
+    const WaitOptions W = ParseMotion(Args, 1, P);
+    const int32_t N = Read(P[0]);
+    return Motion(Ctx, W, G, Aimed ? N : 0, [&] { Call(N); });
+}
+
+using Words = std::vector<std::string>;
+
 } // namespace
 
-int Run(const std::vector<std::string>& Args, Context& Ctx)
+int Run(const Words& A, Context& Ctx) { return WithArgument(A, Ctx, Direction, Goal::Free, false, Commands::StartD); }
+int Stop(const Words& A, Context& Ctx) { return Plain(A, Ctx, Goal::Rest, [] { Commands::StartD(0); }); }
+int Halt(const Words& A, Context& Ctx) { return Plain(A, Ctx, Goal::Rest, Commands::Stop); }
+int Goto(const Words& A, Context& Ctx)
 {
-    std::vector<std::string> P;
-    const WaitOptions W = ParseMotion(Args, 1, P);
-    const int32_t Dir = Direction(P[0]);
-    return Motion(Ctx, W, Goal::Free, 0, [&] { Commands::StartD(Dir); });
+    return WithArgument(A, Ctx, Coordinate, Goal::Target, true, Commands::StartN);
 }
-
-int Stop(const std::vector<std::string>& Args, Context& Ctx)
+int MoveBy(const Words& A, Context& Ctx)
 {
-    std::vector<std::string> P;
-    const WaitOptions W = ParseMotion(Args, 0, P);
-    return Motion(Ctx, W, Goal::Rest, 0, [] { Commands::StartD(0); });
+    return WithArgument(A, Ctx, Coordinate, Goal::Done, false, Commands::StartdN);
 }
-
-int Halt(const std::vector<std::string>& Args, Context& Ctx)
-{
-    std::vector<std::string> P;
-    const WaitOptions W = ParseMotion(Args, 0, P);
-    return Motion(Ctx, W, Goal::Rest, 0, [] { Commands::Stop(); });
-}
-
-int Goto(const std::vector<std::string>& Args, Context& Ctx)
-{
-    std::vector<std::string> P;
-    const WaitOptions W = ParseMotion(Args, 1, P);
-    const int32_t N = Coordinate(P[0]);
-    return Motion(Ctx, W, Goal::Target, N, [&] { Commands::StartN(N); });
-}
-
-int MoveBy(const std::vector<std::string>& Args, Context& Ctx)
-{
-    std::vector<std::string> P;
-    const WaitOptions W = ParseMotion(Args, 1, P);
-    const int32_t N = Coordinate(P[0]);
-    return Motion(Ctx, W, Goal::Done, 0, [&] { Commands::StartdN(N); });
-}
-
-int Zero(const std::vector<std::string>& Args, Context& Ctx)
-{
-    std::vector<std::string> P;
-    const WaitOptions W = ParseMotion(Args, 0, P);
-    return Motion(Ctx, W, Goal::Target, 0, [] { Commands::StartN(0); });
-}
-
-int ResetCoordinate(const std::vector<std::string>& Args, Context& Ctx)
-{
-    std::vector<std::string> P;
-    const WaitOptions W = ParseMotion(Args, 0, P);
-    return Motion(Ctx, W, Goal::Rest, 0, [] { Commands::SetNc(0); });
-}
-
-int Home(const std::vector<std::string>& Args, Context& Ctx)
-{
-    std::vector<std::string> P;
-    const WaitOptions W = ParseMotion(Args, 1, P);
-    const int32_t Dir = Direction(P[0]);
-    return Motion(Ctx, W, Goal::Home, 0, [&] { Commands::Home(Dir); });
-}
+int Zero(const Words& A, Context& Ctx) { return Plain(A, Ctx, Goal::Target, [] { Commands::StartN(0); }); }
+int ResetCoordinate(const Words& A, Context& Ctx) { return Plain(A, Ctx, Goal::Rest, [] { Commands::SetNc(0); }); }
+int Home(const Words& A, Context& Ctx) { return WithArgument(A, Ctx, Direction, Goal::Home, false, Commands::Home); }
 
 int Wait(const std::vector<std::string>& Args, Context& Ctx)
 {

@@ -16,40 +16,13 @@
 #include "link/LinkConfig.h"
 #include "link/RtuClient.h"
 #include "tests/linkclient/ChildProcess.h"
+#include "tests/linkclient/LineTestTools.h"
 
 namespace {
 
 using Link::LinkConfig;
 using Link::RtuClient;
-using LinkTest::ChildProcess;
-using LinkTest::WaitUntil;
-
-bool Has(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
-
-LinkConfig Parse(const std::string& Line)
-{
-    const Core::Result<LinkConfig> C = Link::ParseLinkLine(Line);
-    EXPECT_TRUE(C) << Line << ": " << C.Error();
-    return *C;
-}
-
-// Runs a program to its end; its standard output and error, and its exit
-// code (-1: it did not end within Ms, or a signal ended it).
-std::string RunTool(const std::vector<std::string>& Args, int& Status, int Ms = 10000)
-{
-    ChildProcess P;
-    std::vector<std::string> Wrapped = {"-c", "exec \"$0\" \"$@\" 2>&1"};
-    Wrapped.insert(Wrapped.end(), Args.begin(), Args.end());
-    Status = -1;
-    if (!P.Start("/bin/sh", Wrapped))
-        return {};
-    std::string Out, Line;
-    while (P.ReadLine(Line, Ms))
-        Out += Line + "\n";
-    if (WaitUntil([&] { return !P.Running(); }, Ms))
-        Status = P.ExitStatus();
-    return Out;
-}
+using namespace LinkTest; // the child processes and the line test tools
 
 // velmor-sim on a pseudo-terminal and velmor-gateway owning it.
 class Gateway : public ::testing::Test {

@@ -23,73 +23,13 @@
 #include "link/Registers.h"
 #include "link/RtuFrame.h"
 #include "tests/linkclient/ChildProcess.h"
+#include "tests/linkclient/LineTestTools.h"
 
 namespace {
 
 using Link::LinkConfig;
 using Link::RtuClient;
-using LinkTest::ChildProcess;
-using LinkTest::WaitUntil;
-
-bool Has(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
-
-LinkConfig Parse(const std::string& Line)
-{
-    const Core::Result<LinkConfig> C = Link::ParseLinkLine(Line);
-    EXPECT_TRUE(C) << Line << ": " << C.Error();
-    return *C;
-}
-
-// Runs a command line to its end (within Ms) and gives its standard output
-// and standard error; Status is its exit status, -1 when it did not end.
-std::string RunTool(const std::vector<std::string>& Args, int& Status, int Ms = 10000)
-{
-    ChildProcess P;
-    std::vector<std::string> Rest(Args.begin() + 1, Args.end());
-    // Standard error into standard output, through a shell-less wrapper.
-    std::vector<std::string> Wrapped = {"-c", "exec \"$0\" \"$@\" 2>&1", Args[0]};
-    Wrapped.insert(Wrapped.end(), Rest.begin(), Rest.end());
-    Status = -1;
-    if (!P.Start("/bin/sh", Wrapped))
-        return {};
-    std::string Out, Line;
-    while (P.ReadLine(Line, Ms))
-        Out += Line + "\n";
-    if (!WaitUntil([&] { return !P.Running(); }, Ms))
-        return Out;
-    Status = P.ExitStatus();
-    return Out;
-}
-
-// A socat pair of pseudo-terminals joined back to back: what one end sends
-// the other receives, as a null-modem cable between two serial ports.
-struct SocatPair {
-    std::string Folder = LinkTest::MakeTempFolder();
-    std::string A = Folder + "/a", B = Folder + "/b";
-    ChildProcess Process;
-    bool Start()
-    {
-        return Process.Start("/usr/bin/socat", {"pty,raw,echo=0,link=" + A, "pty,raw,echo=0,link=" + B}) &&
-               WaitUntil([&] { return ::access(A.c_str(), F_OK) == 0 && ::access(B.c_str(), F_OK) == 0; }, 5000);
-    }
-};
-
-std::string Stty(const std::string& Port)
-{
-    int Status = 0;
-    return RunTool({"/bin/stty", "-F", Port, "-a"}, Status);
-}
-
-// Whether the word (as stty prints it, "cstopb" or "-cstopb") stands alone.
-bool Flag(const std::string& Stty, const std::string& Word)
-{
-    std::istringstream In(Stty);
-    std::string W;
-    while (In >> W)
-        if (W == Word)
-            return true;
-    return false;
-}
+using namespace LinkTest; // the child processes and the line test tools
 
 TEST(LineTools, SimOnASerialPortAnswersMbpollRunAfterRun)
 {

@@ -293,21 +293,6 @@ TEST_F(ControllerTest, ControlTextParsing)
     EXPECT_EQ(S.Rules[0].Name, "VLM_StartD");
     EXPECT_EQ(S.Rules[0].Text, "No power");
     EXPECT_TRUE(S.Rules[0].Once);
-
-    // Faults of the line, for velmor-sim; malformed ones are ignored.
-    using K = Sim::LineFaultKind;
-    S = Sim::ParseControl("line late 200\nline-once BAD-CRC\nline hangup=500\nline late\nline late 700000\n"
-                          "line truncate 5\nline no-answer\n");
-    ASSERT_EQ(S.Line.size(), 4u);
-    EXPECT_EQ(S.Line[0].Kind, K::Late);
-    EXPECT_EQ(S.Line[0].Ms, 200);
-    EXPECT_FALSE(S.Line[0].Once);
-    EXPECT_EQ(S.Line[1].Kind, K::BadCrc);
-    EXPECT_TRUE(S.Line[1].Once);
-    EXPECT_EQ(S.Line[2].Kind, K::Hangup);
-    EXPECT_EQ(S.Line[2].Ms, 500);
-    EXPECT_TRUE(S.Line[2].Once); // a hang-up is always once
-    EXPECT_EQ(S.Line[3].Kind, K::NoAnswer);
 }
 
 TEST_F(ControllerTest, SupplyVoltageRipplesAround24Volts)

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/Result.h"
+#include "linesim/Line.h"
+#include "linesim/LineFaults.h"
+
+// velmor-sim's command line.
+namespace LineSim {
+
+extern const char* const Usage;
+
+struct Options {
+    bool Help = false; // --help: nothing else was looked at
+    Place Where;
+    uint8_t Address = 1;
+    bool HaveFault = false;
+    Fault CommandLineFault;
+    bool Every = false;
+    bool StateSet = false, ControlSet = false;
+    std::string State, Control;
+};
+
+// The options of Argv, or what is wrong with them.
+Core::Result<Options> ParseOptions(int Argc, char** Argv);
+
+} // namespace LineSim
