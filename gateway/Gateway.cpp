@@ -360,16 +360,17 @@ bool Gateway::Run(int StopFd)
 int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
 {
     Link::Trace Trace;
-    std::string Error;
-    if (!O.Line.TracePath.empty() && !Trace.Open(O.Line.TracePath, Error)) {
-        std::fprintf(stderr, "velmor-gateway: %s\n", Error.c_str());
+    if (const Core::Status Traced = O.Line.TracePath.empty() ? Core::Status() : Trace.Open(O.Line.TracePath); !Traced) {
+        std::fprintf(stderr, "velmor-gateway: %s\n", Traced.Text().c_str());
         return 1;
     }
-    auto Line = Link::OpenSerial(O.Port, O.Line.Baud, O.Line.Framing, O.Line.StopBits, Error);
-    if (!Line) {
-        std::fprintf(stderr, "velmor-gateway: %s\n", Error.c_str());
+    Core::Result<std::unique_ptr<Link::Transport>> Opened =
+        Link::OpenSerial(O.Port, O.Line.Baud, O.Line.Framing, O.Line.StopBits);
+    if (!Opened) {
+        std::fprintf(stderr, "velmor-gateway: %s\n", Opened.Error().c_str());
         return 1;
     }
+    std::unique_ptr<Link::Transport> Line = std::move(*Opened);
     const Core::Result<Link::Listener> Listener = Link::ListenTcp(O.Host, O.ListenPort, 16);
     if (!Listener) {
         std::fprintf(stderr, "velmor-gateway: %s\n", Listener.Error().c_str());

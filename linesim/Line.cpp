@@ -38,46 +38,41 @@ bool SetRaw(int Fd, speed_t Code, Link::Parity Parity, int StopBits)
 
 } // namespace
 
-bool Line::Open(std::string& Error)
+Core::Status Line::Open()
 {
     switch (FWhere.Kind) {
-    case Place::Pty: return OpenPty(Error);
-    case Place::Port: return OpenPort(Error);
+    case Place::Pty: return OpenPty();
+    case Place::Port: return OpenPort();
     case Place::Tcp:
-    case Place::ModbusTcp: return Listen(Error);
+    case Place::ModbusTcp: return Listen();
     case Place::None: break;
     }
-    Error = "nowhere to serve";
-    return false;
+    return Core::Status::Fail("nowhere to serve");
 }
 
-bool Line::OpenPty(std::string& Error)
+Core::Status Line::OpenPty()
 {
     // Only a symlink (ours from an earlier run, or a stale one) is replaced.
     struct stat St;
-    if (lstat(FWhere.Path.c_str(), &St) == 0 && !S_ISLNK(St.st_mode)) {
-        Error = FWhere.Path + " exists and is not a symlink; not replacing it";
-        return false;
-    }
+    if (lstat(FWhere.Path.c_str(), &St) == 0 && !S_ISLNK(St.st_mode))
+        return Core::Status::Fail(FWhere.Path + " exists and is not a symlink; not replacing it");
     const int Master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (Master < 0) {
-        Error = Errno("Cannot create a pseudo-terminal");
-        return false;
-    }
+    if (Master < 0)
+        return Core::Status::Fail(Errno("Cannot create a pseudo-terminal"));
     char Name[PATH_MAX];
     if (grantpt(Master) != 0 || unlockpt(Master) != 0 || ptsname_r(Master, Name, sizeof Name) != 0) {
-        Error = Errno("Cannot set up the pseudo-terminal");
+        const Core::Status Failed = Core::Status::Fail(Errno("Cannot set up the pseudo-terminal"));
         ::close(Master);
-        return false;
+        return Failed;
     }
     // Holding the slave open keeps the master from hanging up between
     // clients; raw, so nothing is echoed or translated before a client sets
     // its own mode.
     const int Slave = ::open(Name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (Slave < 0) {
-        Error = Errno(std::string("Cannot open ") + Name);
+        const Core::Status Failed = Core::Status::Fail(Errno(std::string("Cannot open ") + Name));
         ::close(Master);
-        return false;
+        return Failed;
     }
     SetRaw(Slave, B0, Link::Parity::None, 1);
     // Replace the symlink in one step: a client never sees it missing or
@@ -85,60 +80,59 @@ bool Line::OpenPty(std::string& Error)
     const std::string Temp = FWhere.Path + ".new" + std::to_string(getpid());
     ::unlink(Temp.c_str());
     if (::symlink(Name, Temp.c_str()) != 0 || ::rename(Temp.c_str(), FWhere.Path.c_str()) != 0) {
-        Error = Errno("Cannot make the symlink " + FWhere.Path);
+        const Core::Status Failed = Core::Status::Fail(Errno("Cannot make the symlink " + FWhere.Path));
         ::unlink(Temp.c_str());
         ::close(Slave);
         ::close(Master);
-        return false;
+        return Failed;
     }
     FData = Master;
     FSlave = Slave;
     FSlavePath = Name;
-    return true;
+    return {};
 }
 
-bool Line::OpenPort(std::string& Error)
+Core::Status Line::OpenPort()
 {
     const int Fd = ::open(FWhere.Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (Fd < 0) {
-        Error = Errno("Cannot open " + FWhere.Path);
-        return false;
-    }
+    if (Fd < 0)
+        return Core::Status::Fail(Errno("Cannot open " + FWhere.Path));
     if (!isatty(Fd)) {
-        Error = FWhere.Path + " is not a serial port";
+        const Core::Status Failed = Core::Status::Fail(FWhere.Path + " is not a serial port");
         ::close(Fd);
-        return false;
+        return Failed;
     }
     if (ioctl(Fd, TIOCEXCL) != 0) {
-        Error = Errno("Cannot open " + FWhere.Path + " exclusively");
+        const Core::Status Failed = Core::Status::Fail(Errno("Cannot open " + FWhere.Path + " exclusively"));
         ::close(Fd);
-        return false;
+        return Failed;
     }
     const speed_t Code = Link::SpeedCode(FWhere.Line.Baud);
     if (!SetRaw(Fd, Code == B0 ? B115200 : Code, FWhere.Line.Framing, FWhere.Line.StopBits)) {
-        Error = Errno("Cannot set " + FWhere.Path + " to " + std::to_string(FWhere.Line.Baud) + " baud " +
-                      Link::FramingName(FWhere.Line.Framing, FWhere.Line.StopBits));
+        const Core::Status Failed = Core::Status::Fail(Errno("Cannot set " + FWhere.Path + " to " +
+                                                             std::to_string(FWhere.Line.Baud) + " baud " +
+                                                             Link::FramingName(FWhere.Line.Framing, FWhere.Line.StopBits)));
         ::close(Fd);
-        return false;
+        return Failed;
     }
     tcflush(Fd, TCIOFLUSH);
     FData = Fd;
-    return true;
+    return {};
 }
 
-bool Line::Listen(std::string& Error)
+Core::Status Line::Listen()
 {
     const Core::Result<Link::Listener> L = Link::ListenTcp(FWhere.Host, FWhere.TcpPort, 8);
     if (!L) {
-        Error = L.Error();
+        std::string Error = L.Error();
         if (L.Why().Code() == Link::CannotListen)
             Error[0] = 'C'; // "Cannot listen on ...", as velmor-sim has always said it
-        return false;
+        return Core::Status::Fail(Error);
     }
     FListen = L->Fd;
     FBoundPort = L->Port;
     FWhere.TcpPort = FBoundPort; // a replug listens on the same port
-    return true;
+    return {};
 }
 
 bool Line::Accept()

@@ -25,9 +25,9 @@ public:
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
 
-    // Creates the pseudo-terminal, opens the port or listens. False with
-    // Error set when it cannot.
-    bool Open(std::string& Error);
+    // Creates the pseudo-terminal, opens the port or listens, or says why
+    // it cannot.
+    Core::Status Open();
     // Hangs up: closes everything; the symlink goes too (while it still
     // names our pseudo-terminal). Open again replugs, at the same symlink or
     // TCP port.
@@ -49,9 +49,9 @@ public:
     bool IsTcp() const { return FWhere.Kind == Place::Tcp || FWhere.Kind == Place::ModbusTcp; }
 
 private:
-    bool OpenPty(std::string& Error);
-    bool OpenPort(std::string& Error);
-    bool Listen(std::string& Error);
+    Core::Status OpenPty();
+    Core::Status OpenPort();
+    Core::Status Listen();
 
     Place FWhere;
     int FData = -1;

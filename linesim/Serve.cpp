@@ -212,12 +212,11 @@ bool RtuLoop::Run(int StopFd)
         const int64_t After = Sim::SteadyNow();
 
         if (FDown && After >= FReplugAt) {
-            std::string Error;
-            if (F.Port.Open(Error)) {
+            if (const Core::Status Opened = F.Port.Open()) {
                 FDown = false;
                 std::fprintf(stderr, "velmor-sim: back on %s\n", F.Port.Describe().c_str());
             } else {
-                std::fprintf(stderr, "velmor-sim: %s; trying again in 500 ms\n", Error.c_str());
+                std::fprintf(stderr, "velmor-sim: %s; trying again in 500 ms\n", Opened.Text().c_str());
                 FReplugAt = After + 500000000;
             }
             continue;
@@ -350,14 +349,14 @@ int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
     Server Answers(Device, O.Address);
 
     Link::Trace Trace;
-    std::string Error;
-    if (!O.Where.Line.TracePath.empty() && !Trace.Open(O.Where.Line.TracePath, Error)) {
-        std::fprintf(stderr, "velmor-sim: %s\n", Error.c_str());
+    if (const Core::Status Traced = O.Where.Line.TracePath.empty() ? Core::Status() : Trace.Open(O.Where.Line.TracePath);
+        !Traced) {
+        std::fprintf(stderr, "velmor-sim: %s\n", Traced.Text().c_str());
         return 1;
     }
     Line Port(O.Where);
-    if (!Port.Open(Error)) {
-        std::fprintf(stderr, "velmor-sim: %s\n", Error.c_str());
+    if (const Core::Status Opened = Port.Open(); !Opened) {
+        std::fprintf(stderr, "velmor-sim: %s\n", Opened.Text().c_str());
         return 1;
     }
     Ready(Port.Describe());

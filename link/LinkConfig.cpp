@@ -197,16 +197,6 @@ Core::Result<LinkConfig> ParseLinkLine(const std::string& Line)
     return C;
 }
 
-bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error)
-{
-    Core::Result<LinkConfig> Parsed = ParseLinkLine(Line);
-    if (Parsed)
-        Out = *Parsed;
-    else
-        Error = Parsed.Error();
-    return Parsed.Ok();
-}
-
 std::string LinkFilePath(const char* XdgConfigHome, const char* Home)
 {
     return Core::XdgConfigPath(XdgConfigHome, Home, "velmor/link.conf");

@@ -58,9 +58,6 @@ inline bool ThroughGateway(const LinkConfig& C)
 // Parses one setting. A failure says what is wrong, e.g. `address 300 is out
 // of range 1..247`.
 Core::Result<LinkConfig> ParseLinkLine(const std::string& Line);
-// The same into Out; on failure false, Out left alone and Error set (velmorctl's
-// link command).
-bool ParseLinkLine(const std::string& Line, LinkConfig& Out, std::string& Error);
 
 // Where a setting was read and what it gave. Ok false: Error is the whole
 // text an open reports, naming Source ("$VELMOR_LINK" or the file's path).

@@ -27,14 +27,6 @@ Core::Status Trace::Open(const std::string& Path)
     return {};
 }
 
-bool Trace::Open(const std::string& Path, std::string& Error)
-{
-    const Core::Status Opened = Open(Path);
-    if (!Opened)
-        Error = Opened.Text();
-    return Opened.Ok();
-}
-
 void Trace::Line(const std::string& Text)
 {
     if (FFd < 0)

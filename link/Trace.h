@@ -29,9 +29,6 @@ public:
 
     // Opens (creates) Path for appending.
     Core::Status Open(const std::string& Path);
-    // The same, false with Error set when it cannot (velmor-sim's and
-    // velmor-gateway's start).
-    bool Open(const std::string& Path, std::string& Error);
     bool IsOpen() const { return FFd >= 0; }
 
     void Sent(const uint8_t* Data, size_t Size) { Frame("tx", Data, Size); }

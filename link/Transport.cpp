@@ -273,12 +273,4 @@ Core::Result<std::unique_ptr<Transport>> OpenTcp(const std::string& Host, int Po
     return std::unique_ptr<Transport>(std::move(Link));
 }
 
-std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits, std::string& Error)
-{
-    Core::Result<std::unique_ptr<Transport>> Port = OpenSerial(Path, Baud, P, StopBits);
-    if (!Port)
-        Error = Port.Error();
-    return std::move(Port.Value());
-}
-
 } // namespace Link

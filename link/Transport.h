@@ -62,8 +62,6 @@ protected:
 // ports without, such as pseudo-terminals). Fails when the port is absent
 // ("no such port"), not permitted, busy or not a serial port.
 Core::Result<std::unique_ptr<Transport>> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits);
-// The same, null with Error set on failure (velmor-gateway's start).
-std::unique_ptr<Transport> OpenSerial(const std::string& Path, int Baud, Parity P, int StopBits, std::string& Error);
 
 // Connects to Host (a numeric IPv4 or IPv6 address) at Port within ConnectMs,
 // with TCP_NODELAY.

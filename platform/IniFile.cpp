@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/Text.h"
+
 // File rules of the settings file.
 //
 // Reading: the text is split into lines at CR and at LF. Every line is
@@ -39,13 +41,10 @@ namespace {
 
 bool IsTrimmed(unsigned char C) { return C <= 0x20 || C == 0x7F; }
 
+// The settings file's blanks: the space, the control characters and DEL.
 std::string Trim(const std::string& S, std::size_t Begin, std::size_t End)
 {
-    while (Begin < End && IsTrimmed(static_cast<unsigned char>(S[Begin])))
-        ++Begin;
-    while (End > Begin && IsTrimmed(static_cast<unsigned char>(S[End - 1])))
-        --End;
-    return S.substr(Begin, End - Begin);
+    return Core::Trim(S.substr(Begin, End - Begin), Core::Blanks::ControlsAndDelete);
 }
 
 char Lower(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C; }

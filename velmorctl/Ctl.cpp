@@ -141,10 +141,9 @@ int Run(const std::vector<std::string>& Args, Context& Ctx)
     // malformed one is a usage error naming where it was read. The library
     // reads the setting itself at its first open.
     if (Parsed->HaveLink) {
-        Link::LinkConfig Config;
-        std::string What;
-        if (!Link::ParseLinkLine(Parsed->Link, Config, What))
-            return UsageFailure(Ctx, C, "--link: " + What + " (read \"" + Link::Printable(Parsed->Link) + "\")");
+        if (const Core::Result<Link::LinkConfig> Config = Link::ParseLinkLine(Parsed->Link); !Config)
+            return UsageFailure(Ctx, C,
+                                "--link: " + Config.Error() + " (read \"" + Link::Printable(Parsed->Link) + "\")");
         setenv("VELMOR_LINK", Parsed->Link.c_str(), 1);
     } else if (!C || std::string(C->Name) != "ports") {
         const Link::LinkSetting S = Link::ReadLinkSetting();

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <ctime>
 
+#include "core/Clock.h"
 #include "velmorctl/Internal.h"
 
 namespace VelmorCtl {
@@ -90,11 +91,7 @@ int FdStreamBuf::sync()
 Context SystemContext(std::ostream& Out, std::ostream& Err)
 {
     Context Ctx{Out, Err, {}, {}, {}, {}};
-    Ctx.Now = [] {
-        timespec T{};
-        clock_gettime(CLOCK_MONOTONIC, &T);
-        return static_cast<int64_t>(T.tv_sec) * Detail::Second + T.tv_nsec;
-    };
+    Ctx.Now = Core::SteadyNow;
     Ctx.SleepUntil = [Now = Ctx.Now](int64_t Deadline) {
         // The stop signals are held while the flag is looked at and let in
         // only within the wait itself, so one that comes just before the

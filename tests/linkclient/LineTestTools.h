@@ -21,10 +21,9 @@ inline bool Has(const std::string& Text, const std::string& Part) { return Text.
 
 inline Link::LinkConfig Parse(const std::string& Line)
 {
-    Link::LinkConfig C;
-    std::string Error;
-    EXPECT_TRUE(Link::ParseLinkLine(Line, C, Error)) << Line << ": " << Error;
-    return C;
+    const Core::Result<Link::LinkConfig> C = Link::ParseLinkLine(Line);
+    EXPECT_TRUE(C) << Line << ": " << C.Error();
+    return C ? *C : Link::LinkConfig();
 }
 
 // Runs a command line to its end (within Ms) and gives its standard output

@@ -315,11 +315,19 @@ TEST_F(LinkClient, TcpThroughSer2netInFrontOfThePseudoTerminal)
 
 // ---- the link setting ------------------------------------------------------
 
+// The parser's answer as a truth value, its setting into C, its text into E.
+bool ParseInto(const std::string& Line, LinkConfig& C, std::string& E)
+{
+    const Core::Result<LinkConfig> Parsed = Link::ParseLinkLine(Line);
+    Parsed ? void(C = *Parsed) : void(E = Parsed.Error());
+    return Parsed.Ok();
+}
+
 TEST(LinkSetting, LinesGiveTheirFieldsOrSayWhatIsWrong)
 {
     LinkConfig C;
     std::string E;
-    ASSERT_TRUE(Link::ParseLinkLine(" serial:/dev/serial/by-id/usb-FTDI_x?baud=9600&address=17&timeout=80\n", C, E));
+    ASSERT_TRUE(ParseInto(" serial:/dev/serial/by-id/usb-FTDI_x?baud=9600&address=17&timeout=80\n", C, E));
     EXPECT_TRUE(C.Type == LinkConfig::Kind::Serial && C.Path == "/dev/serial/by-id/usb-FTDI_x" && C.Baud == 9600 &&
                 C.Address == 17 && C.TimeoutMs == 80);
     // The Modbus serial default is 8E1; no parity means two stop bits unless
@@ -332,17 +340,17 @@ TEST(LinkSetting, LinesGiveTheirFieldsOrSayWhatIsWrong)
         {"serial:/dev/ttyS0?stopbits=2", "8E2"},
     };
     for (const auto& F : Framings) {
-        ASSERT_TRUE(Link::ParseLinkLine(F.first, C, E)) << F.first << ": " << E;
+        ASSERT_TRUE(ParseInto(F.first, C, E)) << F.first << ": " << E;
         EXPECT_STREQ(Link::FramingName(C.Parity, C.StopBits), F.second) << F.first;
     }
     // Behind a gateway the speed is the gateway's line's, 9600 unless given.
-    ASSERT_TRUE(Link::ParseLinkLine("tcp:[::1]:4001?address=2", C, E));
+    ASSERT_TRUE(ParseInto("tcp:[::1]:4001?address=2", C, E));
     EXPECT_TRUE(C.Type == LinkConfig::Kind::Tcp && C.Host == "::1" && C.Port == 4001 && C.Address == 2 &&
                 C.Baud == 9600 && C.TimeoutMs == 0);
-    ASSERT_TRUE(Link::ParseLinkLine("modbus-tcp:10.0.0.7:502?unit=9&baud=115200&trace=/tmp/a b.trace", C, E)) << E;
+    ASSERT_TRUE(ParseInto("modbus-tcp:10.0.0.7:502?unit=9&baud=115200&trace=/tmp/a b.trace", C, E)) << E;
     EXPECT_TRUE(C.Type == LinkConfig::Kind::ModbusTcp && C.Host == "10.0.0.7" && C.Port == 502 && C.Address == 9 &&
                 C.Baud == 115200 && C.TracePath == "/tmp/a b.trace");
-    ASSERT_TRUE(Link::ParseLinkLine("virtual", C, E));
+    ASSERT_TRUE(ParseInto("virtual", C, E));
     EXPECT_TRUE(C.Type == LinkConfig::Kind::Virtual);
 
     const std::pair<const char*, const char*> Bad[] = {
@@ -367,7 +375,7 @@ TEST(LinkSetting, LinesGiveTheirFieldsOrSayWhatIsWrong)
     };
     for (const auto& B : Bad) {
         E.clear();
-        EXPECT_FALSE(Link::ParseLinkLine(B.first, C, E)) << B.first;
+        EXPECT_FALSE(ParseInto(B.first, C, E)) << B.first;
         EXPECT_TRUE(Has(E, B.second)) << B.first << " gave: " << E;
     }
 }
