@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "app/CommandLine.h"
 #include "app/Signals.h"
 #include "platform/Guard.h"

@@ -2,7 +2,7 @@
 
 // The mark our libvelmor.so carries: an ELF note section, so that a program
 // that loaded a device library can tell ours (which reads the link setting,
-// link/LinkConfig.h) from one dropped in its place, without calling it.
+// linksetting/LinkConfig.h) from one dropped in its place, without calling it.
 namespace LibraryMark {
 
 inline constexpr const char* SectionName = ".note.velmor.link";

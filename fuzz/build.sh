@@ -13,7 +13,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 case $1 in
     number) EXE=parse_fuzz; SOURCES="fuzz/number/parse_fuzz.cpp controls/FloatFormat.cpp" ;;
     ini) EXE=ini_fuzz; SOURCES="fuzz/ini/ini_fuzz.cpp platform/IniFile.cpp platform/IniFileStorage.cpp platform/Exception.cpp core/Text.cpp" ;;
-    link) EXE=link_fuzz; SOURCES="fuzz/link/link_fuzz.cpp link/LinkConfig.cpp core/Endpoint.cpp core/SerialSpeeds.cpp core/Text.cpp core/XdgPaths.cpp" ;;
+    link) EXE=link_fuzz; SOURCES="fuzz/link/link_fuzz.cpp linksetting/LinkConfig.cpp core/Endpoint.cpp core/SerialSpeeds.cpp core/Text.cpp core/XdgPaths.cpp" ;;
     rtu) EXE=rtu_fuzz; SOURCES="fuzz/rtu/rtu_fuzz.cpp link/RtuFrame.cpp link/Registers.cpp link/Mbap.cpp" ;;
     version) EXE=version_fuzz; SOURCES="fuzz/version/version_fuzz.cpp platform/VersionInfo.cpp platform/Exception.cpp" ;;
     *) echo "unknown fuzz target $1" >&2; exit 2 ;;

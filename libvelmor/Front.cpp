@@ -1,5 +1,5 @@
 // The device library's C functions: a thin front over one backend, chosen
-// from the link setting (link/LinkConfig.h) at each VLM_OpenDevice made while
+// from the link setting (linksetting/LinkConfig.h) at each VLM_OpenDevice made while
 // no link is up, so a changed link.conf or $VELMOR_LINK takes effect at the
 // next connection:
 // - none, or "virtual": the in-process virtual controller (sim/Controller.h),
@@ -26,7 +26,7 @@
 
 #include "device/Backend.h"
 #include "device/LibraryMark.h"
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 #include "link/RtuClient.h"
 #include "sim/Controller.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "device/Backend.h"
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 #include "link/Registers.h"
 #include "link/RtuFrame.h"
 #include "link/Trace.h"

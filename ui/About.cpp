@@ -16,7 +16,7 @@
 #include <memory>
 #include <new>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "platform/Guard.h"
 #include "platform/VersionInfo.h"
 

@@ -20,7 +20,7 @@
 #include <sstream>
 
 #include "core/SerialSpeeds.h"
-#include "link/LinkFormat.h"
+#include "linksetting/LinkFormat.h"
 #include "platform/Guard.h"
 
 Link::SerialPortFolders TLinkForm::PortFolders;

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "link/LinkConfig.h"
-#include "link/SerialPorts.h"
+#include "linksetting/LinkConfig.h"
+#include "linksetting/SerialPorts.h"
 
 class QComboBox;
 class QDialogButtonBox;
@@ -15,8 +15,8 @@ class QSpinBox;
 class QWidget;
 
 // "Настройка линии": the modal dialog that edits the link the device library
-// reads (link/LinkConfig.h). It shows the setting in force, and on OK writes
-// the line link/LinkFormat gives for what it shows into link.conf; Cancel
+// reads (linksetting/LinkConfig.h). It shows the setting in force, and on OK writes
+// the line linksetting/LinkFormat gives for what it shows into link.conf; Cancel
 // writes nothing. While $VELMOR_LINK is set the file does not count: the
 // dialog says so and changes nothing. A malformed file is shown with its
 // text, and OK replaces it.

@@ -5,7 +5,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
-#include "app/Bind.h"
+#include "application/Bind.h"
 #include "core/ParameterWords.h"
 #include "device/Commands.h"
 #include "platform/Guard.h"

@@ -17,7 +17,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "core/DeviceState.h"
 #include "core/ParameterWords.h"
 #include "device/Commands.h"

@@ -7,9 +7,9 @@
 
 #include <cstdlib>
 
-#include "app/Bind.h"
-#include "link/LinkConfig.h"
-#include "link/LinkFormat.h"
+#include "application/Bind.h"
+#include "linksetting/LinkConfig.h"
+#include "linksetting/LinkFormat.h"
 #include "platform/Guard.h"
 #include "ui/DeviceLibrary.h"
 #include "ui/LinkForm.h"

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <QPalette>
 
-#include "app/Bind.h"
+#include "application/Bind.h"
 #include "core/ParameterWords.h"
 #include "device/Commands.h"
 #include "ui/MainFormControls.h"

@@ -11,7 +11,7 @@
 #include <exception>
 #include <optional>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "core/ParameterWords.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"

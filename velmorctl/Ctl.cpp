@@ -7,7 +7,7 @@
 #include "device/Commands.h"
 #include "device/DeviceText.h"
 #include "device/velmor.h"
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 #include "velmorctl/Commands.h"
 
 #ifndef VELMORCTL_VERSION

@@ -11,7 +11,7 @@
 #include "core/DeviceState.h"
 #include "core/ParameterWords.h"
 #include "device/Commands.h"
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 #include "settings/PanelSettings.h"

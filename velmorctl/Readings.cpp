@@ -6,7 +6,7 @@
 #include "device/Commands.h"
 #include "device/DeviceText.h"
 #include "device/velmor.h"
-#include "link/SerialPorts.h"
+#include "linksetting/SerialPorts.h"
 #include "velmorctl/Internal.h"
 
 namespace VelmorCtl {
@@ -63,7 +63,7 @@ int Store(const std::vector<std::string>& Args, Context& Ctx)
     return ExitOk;
 }
 
-// The ports of link/SerialPorts. The stable names' folder comes from the
+// The ports of linksetting/SerialPorts. The stable names' folder comes from the
 // context; the ttys are looked for in the folder two levels above it (/dev
 // for /dev/serial/by-id), and nowhere when it is not named .../serial/by-id.
 int Ports(const std::vector<std::string>& Args, Context& Ctx)

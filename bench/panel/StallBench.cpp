@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "tests/linkclient/ChildProcess.h"
 #include "ui/Vlm_main.h"
 

@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "ui/Vlm_main.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "tests/support/VelmorDouble.h"
 #include "ui/Vlm_main.h"
 

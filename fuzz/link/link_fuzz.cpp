@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 
 namespace {
 

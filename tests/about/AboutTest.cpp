@@ -15,7 +15,7 @@
 
 #include <unistd.h>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "platform/VersionInfo.h"
 #include "tests/platform/ElfImage.h"
 #include "tests/support/TempFolder.h"

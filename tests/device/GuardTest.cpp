@@ -6,8 +6,8 @@
 
 #include <stdexcept>
 
-#include "app/Application.h"
-#include "app/Bind.h"
+#include "application/Application.h"
+#include "application/Bind.h"
 #include "device/EHardwareException.h"
 #include "platform/Exception.h"
 #include "tests/support/TestSupport.h"

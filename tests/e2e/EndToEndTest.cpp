@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "tests/support/TestSupport.h"
 #include "ui/Vlm_main.h"
 

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "link/Registers.h"
 #include "link/RtuFrame.h"
 #include "tests/linkclient/ChildProcess.h"

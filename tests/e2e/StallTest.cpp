@@ -22,7 +22,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "tests/linkclient/ChildProcess.h"
 #include "tests/support/TestSupport.h"
 #include "ui/Vlm_main.h"

@@ -12,7 +12,7 @@
 
 #include <cstdio>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "platform/Guard.h"
 #include "ui/Vlm_main.h"
 

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "controls/FloatFormat.h"
 #include "controls/Floatedit.h"
 #include "tests/support/VelmorDouble.h"

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 #include "link/RtuClient.h"
 #include "tests/linkclient/ChildProcess.h"
 #include "tests/linkclient/LineTestTools.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 #include "tests/linkclient/ChildProcess.h"
 
 namespace LinkTest {

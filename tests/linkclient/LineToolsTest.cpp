@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 #include "link/RtuClient.h"
 #include "link/Registers.h"
 #include "link/RtuFrame.h"

@@ -16,7 +16,7 @@
 #include <memory>
 #include <thread>
 
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 #include "link/RtuClient.h"
 #include "sim/Controller.h"
 #include "tests/linkclient/ChildProcess.h"

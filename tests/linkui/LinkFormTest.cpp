@@ -22,7 +22,7 @@
 #include <memory>
 #include <sstream>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "tests/support/Pty.h"
 #include "tests/support/VelmorDouble.h"
 #include "ui/LinkForm.h"

@@ -26,7 +26,7 @@
 #include <string>
 #include <thread>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "device/velmor.h"
 #include "tests/linkclient/ChildProcess.h"
 #include "tests/support/TestSupport.h"

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "link/LinkConfig.h"
-#include "link/LinkFormat.h"
-#include "link/SerialPorts.h"
+#include "linksetting/LinkConfig.h"
+#include "linksetting/LinkFormat.h"
+#include "linksetting/SerialPorts.h"
 #include "tests/support/Pty.h"
 
 namespace fs = std::filesystem;

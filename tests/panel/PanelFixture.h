@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/VelmorDouble.h"
 #include "ui/Vlm_main.h"

@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "app/Application.h"
+#include "application/Application.h"
 #include "tests/support/TestSupport.h"
 
 int main(int argc, char** argv)

@@ -1,6 +1,6 @@
 #include "tests/support/TestSupport.h"
 
-#include "app/Application.h"
+#include "application/Application.h"
 
 namespace TestSupport {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/Result.h"
-#include "link/SerialFraming.h"
+#include "linksetting/Framing.h"
 
 // The device library's link setting: one line saying which controller the
 // library talks to.

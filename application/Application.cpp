@@ -1,4 +1,4 @@
-#include "app/Application.h"
+#include "application/Application.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "link/SerialPorts.h"
+#include "linksetting/SerialPorts.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 
 // The link setting's line for a LinkConfig, the inverse of ParseLinkLine:
 // parsing the line gives the same LinkConfig back. Options at their default

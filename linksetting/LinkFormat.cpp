@@ -1,4 +1,4 @@
-#include "link/LinkFormat.h"
+#include "linksetting/LinkFormat.h"
 
 #include <sys/stat.h>
 

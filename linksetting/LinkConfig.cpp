@@ -1,4 +1,4 @@
-#include "link/LinkConfig.h"
+#include "linksetting/LinkConfig.h"
 
 #include "core/Endpoint.h"
 #include "core/SerialSpeeds.h"
