@@ -156,9 +156,10 @@ const CommandInfo Commands[] = {
      false, Detail::Store},
     {"ports", "ports",
      "the serial ports a link could use",
-     "Lists the serial ports a link could use (/dev/serial/by-id/*) with the\n"
-     "device each one points at. Opens nothing. The stable name goes into the\n"
-     "link: --link serial:/dev/serial/by-id/NAME.\n"
+     "Lists the serial ports a link could use: first the stable names of\n"
+     "/dev/serial/by-id with the device each one points at, then the ttyUSB,\n"
+     "ttyACM and ttyS devices that are serial ports. Opens nothing. A stable\n"
+     "name goes into the link: --link serial:/dev/serial/by-id/NAME.\n"
      "\nExamples:\n  velmorctl ports\n"
      "  velmorctl --link serial:/dev/serial/by-id/usb-FTDI_RS485-if00-port0 info\n",
      false, Detail::Ports},
