@@ -1,5 +1,7 @@
 #include "core/Endpoint.h"
 
+#include "core/Text.h"
+
 namespace Core {
 
 namespace {
@@ -36,11 +38,10 @@ Result<Endpoint> ParseEndpoint(const std::string& Text)
     Result<EndpointParts> Parts = SplitEndpoint(Text);
     if (!Parts)
         return Parts.Why();
-    const std::string& Port = Parts->Port;
-    if (Port.empty() || Port.size() > 5 || Port.find_first_not_of("0123456789") != std::string::npos ||
-        std::stol(Port) > 65535)
+    long Port = 0;
+    if (Parts->Port.size() > 5 || !ParseDecimal(Parts->Port, Port) || Port > 65535)
         return Fault(EndpointFault::BadPort, "the port is not a number 0..65535");
-    return Endpoint{Parts->Host, static_cast<uint16_t>(std::stol(Port))};
+    return Endpoint{Parts->Host, static_cast<uint16_t>(Port)};
 }
 
 std::string FormatEndpoint(const std::string& Host, int Port)

@@ -16,4 +16,12 @@ std::string Trim(const std::string& S, Blanks Which)
     return S.substr(B, E - B);
 }
 
+bool ParseDecimal(const std::string& Text, long& Out)
+{
+    if (Text.empty() || Text.size() > 9 || Text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    Out = std::stol(Text);
+    return true;
+}
+
 } // namespace Core

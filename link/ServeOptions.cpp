@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/SerialSpeeds.h"
+#include "core/Text.h"
 
 namespace Link {
 
@@ -40,10 +41,8 @@ Core::Result<std::vector<ServeOption>> ReadServeOptions(int Argc, char** Argv,
 
 bool ParseBounded(const std::string& Text, long Low, long High, long& Out)
 {
-    if (Text.empty() || Text.size() > 9 || Text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const long V = std::stol(Text);
-    if (V < Low || V > High)
+    long V = 0;
+    if (!Core::ParseDecimal(Text, V) || V < Low || V > High)
         return false;
     Out = V;
     return true;

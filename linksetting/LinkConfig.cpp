@@ -26,12 +26,9 @@ bool Given(const char* S) { return S && *S; }
 // A plain decimal number within Low..High; a failure names What.
 Core::Status Number(const std::string& Text, const char* What, int Low, int High, int& Out)
 {
-    bool Digits = !Text.empty() && Text.size() <= 9;
-    for (char C : Text)
-        Digits = Digits && C >= '0' && C <= '9';
-    if (!Digits)
+    long V = 0;
+    if (!Core::ParseDecimal(Text, V))
         return Core::Status::Fail(std::string(What) + " \"" + Printable(Text) + "\" is not a number");
-    long V = std::stol(Text);
     if (V < Low || V > High)
         return Core::Status::Fail(std::string(What) + " " + std::to_string(V) + " is out of range " +
                                   std::to_string(Low) + ".." + std::to_string(High));
