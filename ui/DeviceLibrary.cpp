@@ -7,9 +7,9 @@
 
 #include <cstring>
 
+#include "device/LibraryMark.h"
 #include "device/velmor.h"
 #include "platform/VersionInfo.h"
-#include "device/LibraryMark.h"
 
 namespace DeviceLibrary {
 
