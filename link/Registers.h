@@ -35,6 +35,10 @@ constexpr uint16_t ParameterCount = 0x0018; // 0x0000..0x0017
 constexpr uint16_t Command = 0x0020;
 constexpr uint16_t Argument = 0x0021;
 constexpr uint16_t CommandCount = 3;
+
+// The communication watchdog: milliseconds (0 off), one register, read and
+// written alone; not stored with the parameters, so 0 after power-on.
+constexpr uint16_t Watchdog = 0x0030;
 } // namespace Holding
 
 // Command codes written to Holding::Command.
@@ -130,6 +134,7 @@ enum class Reason : uint16_t {
     UnknownCommand = 18,      // value: the command code
     BadCount = 19,            // value: the register count of the request
     DeviceFailure = 20,       // exception 0x04: any other failure
+    WatchdogExpired = 21,     // value: the watchdog's time in ms; the motion was ramped down
 };
 
 // The English text of a reason with the value it names; empty for None. A
