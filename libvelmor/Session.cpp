@@ -108,6 +108,21 @@ VLM_BOOL OnSession(VLMS_Session* S, Op Do)
 #define VELMOR_SESSION_AFTER_void
 #define VELMOR_SESSION_PARAMS(...) (VLMS_Session * session VELMOR_SESSION_CAT(VELMOR_SESSION_AFTER_, __VA_ARGS__))
 
+// The parameters from either backend.
+bool ReadParameters(Device::Backend& D, VLMS_Parameters* Out)
+{
+    int32_t V[Link::RtuClient::ParameterCount] = {};
+    bool Ok = false;
+    if (auto* Line = dynamic_cast<Link::RtuClient*>(&D))
+        Ok = Line->ReadParameters(Out ? V : nullptr);
+    else if (auto* Share = dynamic_cast<Velmor::VirtualShare*>(&D))
+        Ok = Share->ReadParameters(Out ? V : nullptr);
+    if (!Ok)
+        return false;
+    *Out = VLMS_Parameters{V[0], V[1], V[2], V[3], V[4], V[5], V[6], V[7], V[8], V[9], V[10], V[11]};
+    return true;
+}
+
 } // namespace
 
 extern "C" {
@@ -152,6 +167,13 @@ VLM_BOOL VLMS_CloseDevice(VLMS_Session* session)
 VLM_BOOL VLMS_GetLastError(VLMS_Session* session, char** text)
 {
     return OnSession(session, [&](VLMS_Session& S) { return Velmor::LastError(S, text); });
+}
+
+VLM_BOOL VLMS_ReadParameters(VLMS_Session* session, VLMS_Parameters* out)
+{
+    return OnSession(session, [&](VLMS_Session& S) {
+        return Velmor::Run(S, [&](Device::Backend& D) { return ReadParameters(D, out); });
+    });
 }
 
 #define VELMOR_SESSION_OPERATION(Name, Params, Args)                                                                \

@@ -92,21 +92,26 @@ bool RtuClient::Read(const char* Name, int32_t* Out, int32_t Status::*Field)
     return true;
 }
 
-bool RtuClient::ReadParameters(int32_t (&Out)[12])
+bool RtuClient::ReadParameters(int32_t* Out)
 {
+    static constexpr const char* Name = "VLMS_ReadParameters";
+    if (!IsOpen())
+        return Fail(NotOpenText);
+    if (!Out)
+        return Fail(std::string(Name) + ": no place for the result (null pointer)");
     Response Got;
-    Result R = Transact("ReadParameters",
+    Result R = Transact(Name,
                         ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadHolding, Holding::Step,
                                     Holding::ParameterCount),
                         Tries::Twice, Got);
     if (R == Result::Exception)
-        return Fail(ExceptionText("ReadParameters", Got.Code));
+        return Fail(ExceptionText(Name, Got.Code));
     if (R == Result::Failed)
         return false;
-    if (Got.Values.size() != 2u * 12u)
-        return Fail("ReadParameters: the parameters came back with " + std::to_string(Got.Values.size()) +
+    if (Got.Values.size() != 2u * ParameterCount)
+        return Fail(std::string(Name) + ": the parameters came back with " + std::to_string(Got.Values.size()) +
                     " registers");
-    for (size_t I = 0; I < 12; ++I)
+    for (size_t I = 0; I < ParameterCount; ++I)
         Out[I] = GetInt32(&Got.Values[2 * I]);
     return true;
 }

@@ -68,10 +68,11 @@ public:
     VELMOR_BACKEND_OPERATIONS
 
     // The twelve parameters as the controller holds them (holding registers
-    // 0x0000..0x0017, one request): step, decay, Iw, Ia, Ih, Vm, Vw, Aw, the
-    // three limit words, the control word. Not a library call: for tests and
-    // tools.
-    bool ReadParameters(int32_t (&Out)[12]);
+    // 0x0000..0x0017, one request, asked for once more like any read): step,
+    // decay, Iw, Ia, Ih, Vm, Vw, Aw, the three limit words, the control word,
+    // into Out[0..11] (VLMS_ReadParameters).
+    static constexpr int ParameterCount = 12;
+    bool ReadParameters(int32_t* Out);
 
     // For tests and benchmarks.
     bool IsOpen() const override { return FShared && FOpening != 0 && FShared->Opening == FOpening; }

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -174,6 +175,49 @@ TEST_F(Sessions, AMalformedLinkOrAddressSaysWhatIsWrong)
     EXPECT_FALSE(VLMS_OpenDevice(nullptr));
     EXPECT_FALSE(VLMS_GetNc(nullptr, &V));
     VLMS_Free(nullptr);
+}
+
+// The parameters as set through a session, read back in one request.
+void ExpectParametersReadBack(const Session& S)
+{
+    ASSERT_TRUE(VLMS_SetMode(S.get(), 1, 1)) << Error(S);
+    ASSERT_TRUE(VLMS_SetIw(S.get(), 1200));
+    ASSERT_TRUE(VLMS_SetIa(S.get(), 1300));
+    ASSERT_TRUE(VLMS_SetIh(S.get(), 100));
+    ASSERT_TRUE(VLMS_SetVm(S.get(), 700));
+    ASSERT_TRUE(VLMS_SetVw(S.get(), 9000));
+    ASSERT_TRUE(VLMS_SetAw(S.get(), 25000));
+    ASSERT_TRUE(VLMS_SetLim(S.get(), 1, 3, 5));
+    ASSERT_TRUE(VLMS_SetCtrl(S.get(), 35));
+    VLMS_Parameters P;
+    std::memset(&P, 0x55, sizeof P);
+    ASSERT_TRUE(VLMS_ReadParameters(S.get(), &P)) << Error(S);
+    const int32_t Got[] = {P.step, P.decay, P.iw, P.ia, P.ih, P.vm,
+                           P.vw, P.aw, P.lim_backward, P.lim_forward, P.lim_home, P.ctrl};
+    const int32_t Want[] = {1, 1, 1200, 1300, 100, 700, 9000, 25000, 1, 3, 5, 35};
+    for (int I = 0; I < 12; ++I)
+        EXPECT_EQ(Got[I], Want[I]) << "parameter " << I;
+    EXPECT_FALSE(VLMS_ReadParameters(S.get(), nullptr));
+    EXPECT_EQ(Error(S), "VLMS_ReadParameters: no place for the result (null pointer)");
+    ASSERT_TRUE(VLMS_CloseDevice(S.get()));
+    EXPECT_FALSE(VLMS_ReadParameters(S.get(), &P));
+    EXPECT_EQ(Error(S), "Device is not open");
+}
+
+TEST_F(Sessions, ParametersReadBackFromTheLine)
+{
+    LineSim Sim;
+    ASSERT_TRUE(Sim.Start());
+    Session S = New("serial:" + Sim.Link + "?timeout=500");
+    ASSERT_TRUE(VLMS_OpenDevice(S.get())) << Error(S);
+    ExpectParametersReadBack(S);
+}
+
+TEST_F(Sessions, ParametersReadBackFromTheVirtualController)
+{
+    Session S = New("virtual");
+    ASSERT_TRUE(VLMS_OpenDevice(S.get())) << Error(S);
+    ExpectParametersReadBack(S);
 }
 
 } // namespace
