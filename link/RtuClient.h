@@ -74,6 +74,20 @@ public:
     static constexpr int ParameterCount = 12;
     bool ReadParameters(int32_t* Out);
 
+    // The bus scan (VLMS_Scan), on a client made for it: OpenForScan opens
+    // (or joins) the port and asks nobody anything; ProbeAt sends one read of
+    // the state register to Address with a short deadline (ScanDeadlineUs)
+    // and no retry. Found: a device answered (a Velmor controller, or another
+    // that answered with an exception); its identification text is then read
+    // with the usual deadline into Info. Absent: no valid answer. Failed: the
+    // port failed (the text is LastError). Neither closes the link for a
+    // silent address.
+    enum class Probe { Absent, Found, Failed };
+    static constexpr int64_t ScanTurnaroundUs = 20000;
+    bool OpenForScan();
+    Probe ProbeAt(uint8_t Address, std::string& Info);
+    int64_t ScanDeadlineUs() const;
+
     // For tests and benchmarks.
     bool IsOpen() const override { return FShared && FOpening != 0 && FShared->Opening == FOpening; }
     const std::string& LastError() const { return FLastError; }
@@ -91,7 +105,12 @@ private:
         Twice, // once more after a lost or damaged answer; then the port closes
         Once,  // a move by: never sent again; the port stays open
         Probe, // the open's identification read: twice; the open fails
+        Scan,  // a scan's probe: once, a short deadline; the link stays open
+        Ident, // a scan's identification read: twice; the link stays open
     };
+    int64_t DeadlineUs(size_t RequestBytes, size_t AnswerBytes, int64_t Turnaround) const;
+    // Opens or joins the port; the call's text set on failure.
+    bool Join(const char* Name);
     // Waits until the line has been silent for SilenceUs, dropping what
     // arrives meanwhile; false (the call's text set, the port closed) on a
     // hang-up.

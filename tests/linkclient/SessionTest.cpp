@@ -220,4 +220,81 @@ TEST_F(Sessions, ParametersReadBackFromTheVirtualController)
     ExpectParametersReadBack(S);
 }
 
+// What a scan reported.
+struct ScanLog {
+    std::vector<std::pair<int32_t, std::string>> Found;
+    std::vector<int32_t> Done;
+    int32_t Total = 0;
+    int32_t StopAfter = 0; // cancel once this many are done (0: never)
+};
+
+VLM_BOOL RunScan(const std::string& Link, const std::vector<int32_t>& Addresses, ScanLog& Log, std::string& Error)
+{
+    char Text[256] = "untouched";
+    const VLM_BOOL Ok = VLMS_Scan(
+        Link.c_str(), Addresses.empty() ? nullptr : Addresses.data(), static_cast<int32_t>(Addresses.size()),
+        [](void* User, int32_t Address, const char* Info) {
+            static_cast<ScanLog*>(User)->Found.emplace_back(Address, Info);
+        },
+        [](void* User, int32_t Done, int32_t Total) -> VLM_BOOL {
+            ScanLog& L = *static_cast<ScanLog*>(User);
+            L.Done.push_back(Done);
+            L.Total = Total;
+            return L.StopAfter == 0 || Done < L.StopAfter;
+        },
+        &Log, Text, sizeof Text);
+    Error = Text;
+    return Ok;
+}
+
+TEST_F(Sessions, AScanFindsTheControllerAndIsCancelledMidway)
+{
+    LineSim Sim;
+    ASSERT_TRUE(Sim.Start({"--address", "5"}));
+    const std::string Link = "serial:" + Sim.Link;
+    // A session holds the port: the scan takes turns on it.
+    Session Held = New(Link, 5);
+    ASSERT_TRUE(VLMS_OpenDevice(Held.get())) << Error(Held);
+
+    ScanLog Listed;
+    std::string Text;
+    ASSERT_TRUE(RunScan(Link, {7, 5, 4}, Listed, Text)) << Text;
+    EXPECT_EQ(Text, "");
+    ASSERT_EQ(Listed.Found.size(), 1u);
+    EXPECT_EQ(Listed.Found[0].first, 5);
+    EXPECT_EQ(Listed.Found[0].second, "Virtual controller VLM-1 (simulated)");
+    EXPECT_EQ(Listed.Done, (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_EQ(Listed.Total, 3);
+
+    ScanLog Cut;
+    Cut.StopAfter = 12;
+    ASSERT_TRUE(RunScan(Link, {}, Cut, Text)) << Text;
+    EXPECT_EQ(Cut.Total, 247);
+    ASSERT_EQ(Cut.Done.size(), 12u) << "no address is probed after the cancel";
+    EXPECT_EQ(Cut.Done.back(), 12);
+    ASSERT_EQ(Cut.Found.size(), 1u);
+    EXPECT_EQ(Cut.Found[0].first, 5);
+
+    int32_t State = -1;
+    EXPECT_TRUE(VLMS_GetStat(Held.get(), &State)) << Error(Held);
+}
+
+TEST_F(Sessions, AScanSaysWhyItCannotRun)
+{
+    ScanLog Log;
+    std::string Text;
+    EXPECT_FALSE(RunScan("serial:/nonexistent/velmor-line", {}, Log, Text));
+    EXPECT_TRUE(Has(Text, "no such port")) << Text;
+    EXPECT_FALSE(RunScan("serial:/dev/null?adress=1", {}, Log, Text));
+    EXPECT_TRUE(Has(Text, "unknown option")) << Text;
+    EXPECT_FALSE(RunScan("virtual", {1, 248}, Log, Text));
+    EXPECT_EQ(Text, "VLMS_Scan: address 248 is out of range 1..247");
+    EXPECT_TRUE(Log.Done.empty());
+    // The virtual controller is found at address 1 only.
+    ASSERT_TRUE(RunScan("virtual", {2, 1, 3}, Log, Text)) << Text;
+    ASSERT_EQ(Log.Found.size(), 1u);
+    EXPECT_EQ(Log.Found[0].first, 1);
+    EXPECT_EQ(Log.Done.size(), 3u);
+}
+
 } // namespace
