@@ -15,8 +15,13 @@
  * Sessions may be used from several threads: calls on one session run one at
  * a time in the order they took its turn; sessions on the same serial port
  * (or the same TCP endpoint) in one process share one open port and take
- * turns on it, each with its own address, state and last error. A session
- * on the in-process virtual controller shares the one model of the process.
+ * turns on it, a request and its answer at a time, each with its own
+ * address, state and last error; they must ask for the same speed and
+ * framing. A controller that does not answer closes the link of its own
+ * session only; a port that hangs up closes it for every session on it
+ * (each then fails with "Device is not open" until its next open). A
+ * session on the in-process virtual controller shares the one model of the
+ * process; closing one leaves the others open.
  *
  * The 26 functions of device/velmor.h are a front over one default session
  * whose link is the link setting ($VELMOR_LINK, else link.conf), read again
@@ -38,11 +43,16 @@ typedef struct VLMS_Session VLMS_Session;
 
 /* A session on Link (NULL or "": the link setting, as the 26 functions read
  * it) at Address (1..247; 0: the link's own address=, else 1). Nothing is
- * opened yet: a malformed link text is reported by VLMS_OpenDevice, with the
- * text saying what is wrong. NULL only when out of memory. */
+ * opened yet: a malformed link text or an address out of range is reported
+ * by VLMS_OpenDevice, with the text saying what is wrong. The link is read
+ * again at each open made while the session's link is not up. On "virtual"
+ * the in-process model answers at address 1 only: an open at another
+ * address fails as with a controller that does not answer. NULL only when
+ * out of memory. */
 VLM_API VLMS_Session* VLMS_New(const char* link, int32_t address);
-/* Closes the session's link if it is open (no stop is sent) and frees it.
- * NULL is harmless. */
+/* Closes the session's link if it is open (no stop is sent) and frees it;
+ * the port closes with the last session on it. Not while another thread is
+ * in a call on the same session. NULL is harmless. */
 VLM_API void VLMS_Free(VLMS_Session* session);
 
 VLM_API VLM_BOOL VLMS_OpenDevice(VLMS_Session* session);

@@ -21,8 +21,9 @@
 // hands out. Every call returns within its deadline on the caller's thread;
 // no threads.
 //
-// - OpenDevice opens the port and reads the device's identification text: an
-//   open succeeds only when a controller answered. The probe is tried twice.
+// - OpenDevice opens the port (or joins it, below) and reads the device's
+//   identification text: an open succeeds only when a controller answered.
+//   The probe is tried twice.
 // - Each request has a deadline: the wire time of the request and its answer
 //   at the line's speed, plus three frame gaps and a turnaround allowance of
 //   50 ms (about 58 ms for a status read at 115200 8E1), and 20 ms more for
