@@ -5,7 +5,8 @@
 // file rules: comments, blank lines, one setting). Properties checked:
 //  - nothing crashes, whatever the bytes;
 //  - an accepted setting has its fields in range (address 1..247, timeout
-//    0..10000, a standard speed, a path or a numeric host with a port);
+//    0..10000, watchdog 0..65535 or not given, a standard speed, a path or
+//    a numeric host with a port);
 //  - a refused one has a text, and the text names where it was read and
 //    holds no control characters.
 #include <cstdint>
@@ -38,6 +39,8 @@ void CheckConfig(const Link::LinkConfig& C, const std::string& Input)
         Fail("address out of range accepted", Input);
     if (C.TimeoutMs < 0 || C.TimeoutMs > 10000)
         Fail("timeout out of range accepted", Input);
+    if (C.WatchdogMs < -1 || C.WatchdogMs > 65535)
+        Fail("watchdog out of range accepted", Input);
     if (C.Baud < 1200 || C.Baud > 921600)
         Fail("speed out of range accepted", Input);
     if (C.Type == Kind::Serial && C.Path.empty())

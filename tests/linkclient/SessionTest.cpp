@@ -182,6 +182,33 @@ TEST_F(Sessions, VirtualSessionsShareTheOneModel)
     EXPECT_EQ(Error(A), "Device is not open");
 }
 
+TEST_F(Sessions, ThreadsOnVirtualSessionsTakeTurnsOnTheModel)
+{
+    Session A = New("virtual"), B = New("virtual");
+    ASSERT_TRUE(VLMS_OpenDevice(A.get())) << Error(A);
+    ASSERT_TRUE(VLMS_OpenDevice(B.get())) << Error(B);
+    ASSERT_TRUE(VLMS_SetNc(A.get(), 55));
+    std::atomic<int> Bad{0};
+    std::thread Writer([&] {
+        for (int I = 0; I < 2000; ++I)
+            if (!VLMS_SetVw(A.get(), 100 + I % 50) || VLMS_SetVw(A.get(), -1))
+                ++Bad;
+    });
+    std::thread Reader([&] {
+        for (int I = 0; I < 2000; ++I) {
+            int32_t Nc = 0;
+            if (!VLMS_GetNc(B.get(), &Nc) || Nc != 55)
+                ++Bad;
+        }
+    });
+    Writer.join();
+    Reader.join();
+    EXPECT_EQ(Bad.load(), 0);
+    // The refusals were A's: B's last text is untouched by them.
+    EXPECT_TRUE(Has(Error(A), "Working speed -1")) << Error(A);
+    EXPECT_EQ(Error(B), "");
+}
+
 TEST_F(Sessions, TheVirtualControllersWatchdogCountsEveryCall)
 {
     Session A = New("virtual"), Observer = New("virtual");
