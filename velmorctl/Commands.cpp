@@ -183,8 +183,8 @@ const char* const ExitCodesHelp =
     "  7      standard output or the CSV file could not be written (a motion\n"
     "         started with --wait is at rest or stopped first)\n"
     "  128+N  signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP) ended the command;\n"
-    "         in a wait or a watch, after the stop was sent and the motor came to\n"
-    "         rest\n";
+    "         in a wait, after the stop was sent and the motor came to rest (a\n"
+    "         watch sends no stop)\n";
 
 } // namespace
 

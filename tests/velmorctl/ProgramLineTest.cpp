@@ -215,6 +215,39 @@ TEST_F(OnTheLine, AWatchIntoAClosedPipeEndsWithinAnIntervalAndFreesThePort)
     EXPECT_EQ(RunCtl({"status"}).Code, 0);
 }
 
+TEST_F(OnTheLine, CtrlCEndsAWatchAndTheMotionAnotherCommandStartedGoesOn)
+{
+    StartSim();
+    ASSERT_EQ(RunCtl({"set", "vw=2000", "aw=4000"}).Code, 0);
+    ASSERT_EQ(RunCtl({"run", "forward"}).Code, 0);
+    int Pipe[2];
+    ASSERT_EQ(pipe2(Pipe, O_CLOEXEC), 0);
+    const pid_t Pid = Start({"watch", "--interval", "50"}, Pipe[1]);
+    close(Pipe[1]);
+    std::string Got;
+    EXPECT_TRUE(WaitFor([&] {
+        pollfd In{Pipe[0], POLLIN, 0};
+        char Buf[512];
+        if (poll(&In, 1, 10) > 0) {
+            const ssize_t N = read(Pipe[0], Buf, sizeof Buf);
+            if (N > 0)
+                Got.append(Buf, static_cast<size_t>(N));
+        }
+        return Got.find("Rotating...") != std::string::npos;
+    })) << Got;
+    ASSERT_EQ(kill(Pid, SIGINT), 0);
+    const Result R = Finish(Pid);
+    close(Pipe[0]);
+    EXPECT_EQ(R.Code, 128 + SIGINT) << R.Err;
+    EXPECT_EQ(R.Err, "velmorctl: interrupted (SIGINT); nothing sent, the motor is left as it is\n");
+    // The motor runs on and reaches its working speed: no stop was sent.
+    EXPECT_TRUE(WaitFor([&] {
+        const Status S = ReadStatus();
+        return S.State == 3 && S.Speed == 2000;
+    }));
+    EXPECT_EQ(RunCtl({"stop", "--wait", "--timeout", "20"}).Code, 0);
+}
+
 TEST_F(OnTheLine, ALinkLossDuringAWatchLeavesRowsWithTheirErrors)
 {
     StartSim();
