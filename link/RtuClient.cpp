@@ -68,7 +68,7 @@ bool RtuClient::Command(const char* Name, uint16_t Code, int32_t Argument, bool 
 
 bool RtuClient::Read(const char* Name, int32_t* Out, int32_t Status::*Field)
 {
-    if (!FPort)
+    if (!IsOpen())
         return Fail(NotOpenText);
     if (!Out)
         return Fail(std::string(Name) + ": no place for the result (null pointer)");
@@ -113,7 +113,8 @@ bool RtuClient::ReadParameters(int32_t (&Out)[12])
 
 bool RtuClient::OpenDevice()
 {
-    FPort.reset();
+    FShared.reset();
+    FOpening = 0;
     FStatusFresh = false;
     FInfo.clear();
     if (!FConfig.TracePath.empty() && !FTrace.IsOpen()) {
@@ -122,16 +123,16 @@ bool RtuClient::OpenDevice()
             return Fail("VLM_OpenDevice: " + Traced.Text());
     }
     const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
-    Core::Result<std::unique_ptr<Transport>> Opened =
-        ThroughGateway(FConfig) ? OpenTcp(FConfig.Host, FConfig.Port, ConnectMs)
-                                : OpenSerial(FConfig.Path, FConfig.Baud, FConfig.Parity, FConfig.StopBits);
+    // The port, or the one another client of this process has open there.
+    uint64_t Opening = 0;
+    Core::Result<std::shared_ptr<SharedPort>> Opened = AcquirePort(FConfig, ConnectMs, Opening);
     if (!Opened) {
         FTrace.Verdict("open failed: " + Opened.Error());
         return Fail(Opened.Error());
     }
-    FPort = std::move(*Opened);
+    FShared = std::move(*Opened);
+    FOpening = Opening;
     FTrace.Verdict("opened " + Where());
-    FLineBusyUntil = NowUs();
     Response Got;
     Result R = Transact("VLM_OpenDevice",
                         ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::Ident, Input::IdentCount),
@@ -140,7 +141,8 @@ bool RtuClient::OpenDevice()
         const std::string Text = "VLM_OpenDevice: the device at " + Where() +
                                  " answered the identification read with Modbus exception " +
                                  std::to_string(Got.Code) + "; is it a Velmor controller?";
-        FPort.reset();
+        FShared.reset();
+        FOpening = 0;
         return Fail(Text);
     }
     if (R == Result::Failed)
@@ -151,14 +153,15 @@ bool RtuClient::OpenDevice()
 
 bool RtuClient::CloseDevice()
 {
-    FPort.reset();
+    FShared.reset();
+    FOpening = 0;
     FStatusFresh = false;
     return true;
 }
 
 bool RtuClient::GetInfo(char** Text)
 {
-    if (!FPort)
+    if (!IsOpen())
         return Fail(NotOpenText);
     if (!Text)
         return Fail("VLM_GetInfo: no place for the text (null pointer)");

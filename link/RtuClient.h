@@ -10,6 +10,7 @@
 #include "link/RtuFrame.h"
 #include "link/Trace.h"
 #include "link/Transport.h"
+#include "link/TransportShare.h"
 
 // The device library's operations over the line: Modbus RTU requests on the
 // register map of link/Registers.h, through a serial port or a TCP gateway
@@ -43,6 +44,12 @@
 // - One status request a tick: a read fetches the whole status block and the
 //   reads after it are answered from it for FreshUs; any setter or command
 //   makes it stale.
+// - Clients in one process that reach the same port (or TCP endpoint) share
+//   it (link/TransportShare.h): each request and its answer run whole under
+//   the port's turn, so two clients at different addresses on one line may
+//   be used from two threads. Each client keeps its own address, status
+//   block and last error. A hang-up closes the port for all of them; a
+//   controller that does not answer closes the link of its own client only.
 namespace Link {
 
 class RtuClient : public Device::Backend {
@@ -67,7 +74,7 @@ public:
     bool ReadParameters(int32_t (&Out)[12]);
 
     // For tests and benchmarks.
-    bool IsOpen() const override { return FPort != nullptr; }
+    bool IsOpen() const override { return FShared && FOpening != 0 && FShared->Opening == FOpening; }
     const std::string& LastError() const { return FLastError; }
     // Requests sent since construction, every try counted.
     uint64_t RequestsSent() const { return FSent; }
@@ -87,10 +94,10 @@ private:
     // Waits until the line has been silent for SilenceUs, dropping what
     // arrives meanwhile; false (the call's text set, the port closed) on a
     // hang-up.
-    bool WaitForSilence(const char* Name, int64_t UntilUs);
+    bool WaitForSilence(SharedPort& Shared, const char* Name, int64_t UntilUs);
     // Reads the answer to R (sent as Sent) until it is whole or the deadline
     // passes; S gives the transport's last status.
-    Response ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S);
+    Response ReadAnswer(SharedPort& Shared, const Request& R, int64_t UntilUs, IoStatus& S);
     // Sends R and reads its answer. Failed: the call's text is set.
     Result Transact(const char* Name, const Request& R, Tries T, Response& Out);
     bool Write(const char* Name, uint16_t Start, std::vector<uint16_t> Values, bool Repeatable = true);
@@ -100,13 +107,19 @@ private:
     // A reading: Field of the status block, fetched anew unless fresh.
     bool Read(const char* Name, int32_t* Out, int32_t Status::*Field);
     bool Fail(const std::string& Text);
+    // This client's link is closed: every later call fails until the next
+    // OpenDevice.
     bool Lose(const std::string& Text);
+    // The port itself failed: closed for every client that shares it. The
+    // caller holds its turn.
+    bool HangUp(SharedPort& Shared, const std::string& Text);
     std::string Where() const;
     bool OverMbap() const { return FConfig.Type == LinkConfig::Kind::ModbusTcp; }
 
     LinkConfig FConfig;
     Clock FNow;
-    std::unique_ptr<Transport> FPort;
+    std::shared_ptr<SharedPort> FShared;
+    uint64_t FOpening = 0; // the port's opening this client joined
     std::string FInfo;
     std::string FLastError;
     Status FStatus;
@@ -114,8 +127,6 @@ private:
     bool FStatusFresh = false;
     uint64_t FSent = 0;
     Trace FTrace;
-    int64_t FLineBusyUntil = 0; // the end of the last frame on the line
-    uint16_t FTransaction = 0;  // modbus-tcp: the last transaction id
 };
 
 } // namespace Link
