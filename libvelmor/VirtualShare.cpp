@@ -1,5 +1,8 @@
 #include "libvelmor/VirtualShare.h"
 
+#include <algorithm>
+#include <iterator>
+
 
 namespace Velmor {
 
@@ -86,6 +89,26 @@ bool VirtualShare::CloseDevice()
         --OpenShares;
     }
     return true;
+}
+
+bool VirtualShare::ReadParameters(int32_t* Out)
+{
+    std::lock_guard<std::mutex> Hold(ModelLock());
+    Sim::VirtualController& M = Model();
+    if (!M.LinkUp())
+        FLastError = Sim::VirtualController::LinkDownText;
+    else if (!FOpen)
+        FLastError = Sim::VirtualController::NotOpenText;
+    else if (!Out)
+        FLastError = "VLMS_ReadParameters: no place for the result (null pointer)";
+    else {
+        const Sim::Parameters& P = M.Params();
+        const int32_t Values[] = {P.Step, P.Decay, P.Iw, P.Ia, P.Ih, P.Vm,
+                                  P.Vw, P.Aw, P.LimBackward, P.LimForward, P.LimHome, P.Ctrl};
+        std::copy(std::begin(Values), std::end(Values), Out);
+        return true;
+    }
+    return false;
 }
 
 bool VirtualShare::GetLastError(char** Text) { return HandOut(FLastError, Text); }

@@ -23,9 +23,9 @@ public:
     VELMOR_BACKEND_OPERATIONS
     bool IsOpen() const override { return FOpen; }
 
-    // Runs Do on the model under its lock, for what is not one of the 26
-    // (the parameters, the watchdog); the share must be open.
-    template <class Fn> bool WithModel(Fn Do);
+    // The model's twelve parameters in register order (step, decay, Iw, Ia,
+    // Ih, Vm, Vw, Aw, the three limit words, the control word).
+    bool ReadParameters(int32_t* Out);
 
 private:
     // Runs Do on the model under its lock and keeps its text on failure.
@@ -39,19 +39,5 @@ private:
 // The model and the lock every call on it takes.
 Sim::VirtualController& Model();
 std::mutex& ModelLock();
-
-template <class Fn> bool VirtualShare::WithModel(Fn Do)
-{
-    std::lock_guard<std::mutex> Hold(ModelLock());
-    if (!FOpen) {
-        FLastError = Sim::VirtualController::NotOpenText;
-        return false;
-    }
-    if (!Do(Model())) {
-        FLastError = Model().LastError();
-        return false;
-    }
-    return true;
-}
 
 } // namespace Velmor

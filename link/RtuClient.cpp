@@ -92,47 +92,35 @@ bool RtuClient::Read(const char* Name, int32_t* Out, int32_t Status::*Field)
     return true;
 }
 
-bool RtuClient::ReadParameters(int32_t (&Out)[12])
+bool RtuClient::ReadParameters(int32_t* Out)
 {
+    static constexpr const char* Name = "VLMS_ReadParameters";
+    if (!IsOpen())
+        return Fail(NotOpenText);
+    if (!Out)
+        return Fail(std::string(Name) + ": no place for the result (null pointer)");
     Response Got;
-    Result R = Transact("ReadParameters",
+    Result R = Transact(Name,
                         ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadHolding, Holding::Step,
                                     Holding::ParameterCount),
                         Tries::Twice, Got);
     if (R == Result::Exception)
-        return Fail(ExceptionText("ReadParameters", Got.Code));
+        return Fail(ExceptionText(Name, Got.Code));
     if (R == Result::Failed)
         return false;
-    if (Got.Values.size() != 2u * 12u)
-        return Fail("ReadParameters: the parameters came back with " + std::to_string(Got.Values.size()) +
+    if (Got.Values.size() != 2u * ParameterCount)
+        return Fail(std::string(Name) + ": the parameters came back with " + std::to_string(Got.Values.size()) +
                     " registers");
-    for (size_t I = 0; I < 12; ++I)
+    for (size_t I = 0; I < ParameterCount; ++I)
         Out[I] = GetInt32(&Got.Values[2 * I]);
     return true;
 }
 
 bool RtuClient::OpenDevice()
 {
-    FShared.reset();
-    FOpening = 0;
-    FStatusFresh = false;
     FInfo.clear();
-    if (!FConfig.TracePath.empty() && !FTrace.IsOpen()) {
-        const Core::Status Traced = FTrace.Open(FConfig.TracePath);
-        if (!Traced)
-            return Fail("VLM_OpenDevice: " + Traced.Text());
-    }
-    const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
-    // The port, or the one another client of this process has open there.
-    uint64_t Opening = 0;
-    Core::Result<std::shared_ptr<SharedPort>> Opened = AcquirePort(FConfig, ConnectMs, Opening);
-    if (!Opened) {
-        FTrace.Verdict("open failed: " + Opened.Error());
-        return Fail(Opened.Error());
-    }
-    FShared = std::move(*Opened);
-    FOpening = Opening;
-    FTrace.Verdict("opened " + Where());
+    if (!Join("VLM_OpenDevice"))
+        return false;
     Response Got;
     Result R = Transact("VLM_OpenDevice",
                         ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::Ident, Input::IdentCount),
@@ -149,6 +137,76 @@ bool RtuClient::OpenDevice()
         return false;
     FInfo = std::string(OverMbap() ? "Modbus TCP " : "RTU ") + Where() + ": " + UnpackIdent(Got.Values.data(), Got.Values.size());
     return true;
+}
+
+bool RtuClient::Join(const char* Name)
+{
+    FShared.reset();
+    FOpening = 0;
+    FStatusFresh = false;
+    if (!FConfig.TracePath.empty() && !FTrace.IsOpen()) {
+        const Core::Status Traced = FTrace.Open(FConfig.TracePath);
+        if (!Traced)
+            return Fail(std::string(Name) + ": " + Traced.Text());
+    }
+    const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
+    // The port, or the one another client of this process has open there.
+    uint64_t Opening = 0;
+    Core::Result<std::shared_ptr<SharedPort>> Opened = AcquirePort(FConfig, ConnectMs, Opening);
+    if (!Opened) {
+        FTrace.Verdict("open failed: " + Opened.Error());
+        return Fail(Opened.Error());
+    }
+    FShared = std::move(*Opened);
+    FOpening = Opening;
+    FTrace.Verdict("opened " + Where());
+    return true;
+}
+
+bool RtuClient::OpenForScan()
+{
+    FInfo.clear();
+    return Join("VLMS_Scan");
+}
+
+int64_t RtuClient::ScanDeadlineUs() const
+{
+    const Request R = ReadRequest(1, ReadInput, Input::State, 1);
+    return DeadlineUs(BuildRequest(R).size(), ResponseSize(R),
+                      OverMbap() ? TurnaroundUs : ScanTurnaroundUs);
+}
+
+RtuClient::Probe RtuClient::ProbeAt(uint8_t Address, std::string& Info)
+{
+    Info.clear();
+    if (!IsOpen()) {
+        Fail(NotOpenText);
+        return Probe::Failed;
+    }
+    Response Got;
+    const Result R = Transact("VLMS_Scan", ReadRequest(Address, ReadInput, Input::State, 1), Tries::Scan, Got);
+    if (!IsOpen())
+        return Probe::Failed; // the port hung up
+    // A gateway that heard nothing on its line says so with an exception.
+    if (R == Result::Failed ||
+        (R == Result::Exception && OverMbap() && (Got.Code == GatewayPathUnavailable || Got.Code == GatewayNoAnswer)))
+        return Probe::Absent;
+    if (R == Result::Exception) {
+        Info = "a device that answered with Modbus exception " + std::to_string(Got.Code) +
+               " (not a Velmor controller?)";
+        return Probe::Found;
+    }
+    const Result Named =
+        Transact("VLMS_Scan", ReadRequest(Address, ReadInput, Input::Ident, Input::IdentCount), Tries::Ident, Got);
+    if (!IsOpen())
+        return Probe::Failed;
+    if (Named == Result::Ok)
+        Info = UnpackIdent(Got.Values.data(), Got.Values.size());
+    else if (Named == Result::Exception)
+        Info = "a device that answered the identification read with Modbus exception " + std::to_string(Got.Code);
+    else
+        Info = "a device that answered, then gave no identification (" + FLastError + ")";
+    return Probe::Found;
 }
 
 bool RtuClient::CloseDevice()

@@ -68,10 +68,25 @@ public:
     VELMOR_BACKEND_OPERATIONS
 
     // The twelve parameters as the controller holds them (holding registers
-    // 0x0000..0x0017, one request): step, decay, Iw, Ia, Ih, Vm, Vw, Aw, the
-    // three limit words, the control word. Not a library call: for tests and
-    // tools.
-    bool ReadParameters(int32_t (&Out)[12]);
+    // 0x0000..0x0017, one request, asked for once more like any read): step,
+    // decay, Iw, Ia, Ih, Vm, Vw, Aw, the three limit words, the control word,
+    // into Out[0..11] (VLMS_ReadParameters).
+    static constexpr int ParameterCount = 12;
+    bool ReadParameters(int32_t* Out);
+
+    // The bus scan (VLMS_Scan), on a client made for it: OpenForScan opens
+    // (or joins) the port and asks nobody anything; ProbeAt sends one read of
+    // the state register to Address with a short deadline (ScanDeadlineUs)
+    // and no retry. Found: a device answered (a Velmor controller, or another
+    // that answered with an exception); its identification text is then read
+    // with the usual deadline into Info. Absent: no valid answer. Failed: the
+    // port failed (the text is LastError). Neither closes the link for a
+    // silent address.
+    enum class Probe { Absent, Found, Failed };
+    static constexpr int64_t ScanTurnaroundUs = 20000;
+    bool OpenForScan();
+    Probe ProbeAt(uint8_t Address, std::string& Info);
+    int64_t ScanDeadlineUs() const;
 
     // For tests and benchmarks.
     bool IsOpen() const override { return FShared && FOpening != 0 && FShared->Opening == FOpening; }
@@ -90,7 +105,12 @@ private:
         Twice, // once more after a lost or damaged answer; then the port closes
         Once,  // a move by: never sent again; the port stays open
         Probe, // the open's identification read: twice; the open fails
+        Scan,  // a scan's probe: once, a short deadline; the link stays open
+        Ident, // a scan's identification read: twice; the link stays open
     };
+    int64_t DeadlineUs(size_t RequestBytes, size_t AnswerBytes, int64_t Turnaround) const;
+    // Opens or joins the port; the call's text set on failure.
+    bool Join(const char* Name);
     // Waits until the line has been silent for SilenceUs, dropping what
     // arrives meanwhile; false (the call's text set, the port closed) on a
     // hang-up.

@@ -29,10 +29,15 @@ int BitsPerCharacter(const LinkConfig& C)
 
 int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes) const
 {
+    return DeadlineUs(RequestBytes, AnswerBytes, TurnaroundUs);
+}
+
+int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes, int64_t Turnaround) const
+{
     if (FConfig.TimeoutMs > 0)
         return static_cast<int64_t>(FConfig.TimeoutMs) * 1000;
     return WireTimeUs(RequestBytes + AnswerBytes, FConfig.Baud, BitsPerCharacter(FConfig)) +
-           3 * FrameGapUs(FConfig.Baud) + TurnaroundUs + (ThroughGateway(FConfig) ? NetworkUs : 0);
+           3 * FrameGapUs(FConfig.Baud) + Turnaround + (ThroughGateway(FConfig) ? NetworkUs : 0);
 }
 
 int64_t RtuClient::SilenceUs() const { return OverMbap() ? 0 : FrameGapUs(FConfig.Baud); }
@@ -173,7 +178,11 @@ Response RtuClient::ReadAnswer(SharedPort& Shared, const Request& R, int64_t Unt
 RtuClient::Result RtuClient::Transact(const char* Name, const Request& R, Tries T, Response& Out)
 {
     const Frame Rtu = BuildRequest(R);
-    const int64_t Deadline = DeadlineUs(Rtu.size(), ResponseSize(R));
+    // A scan's probe waits the wire time and a short turnaround; behind a
+    // Modbus TCP gateway, whose own wait on its line is not ours to know, as
+    // long as any request.
+    const int64_t Deadline = DeadlineUs(Rtu.size(), ResponseSize(R),
+                                        T == Tries::Scan && !OverMbap() ? ScanTurnaroundUs : TurnaroundUs);
     const int64_t WireUs = WireTimeUs(Rtu.size(), FConfig.Baud, BitsPerCharacter(FConfig));
     std::string Problems;
     // The whole transaction, its retry included, in one turn on the port.
@@ -183,7 +192,7 @@ RtuClient::Result RtuClient::Transact(const char* Name, const Request& R, Tries 
         return Result::Failed;
     }
     std::lock_guard<std::mutex> Turn(Shared->Turn);
-    for (int Try = 0; Try < (T == Tries::Once ? 1 : 2); ++Try) {
+    for (int Try = 0; Try < (T == Tries::Once || T == Tries::Scan ? 1 : 2); ++Try) {
         if (!IsOpen() || !Shared->Port) {
             Fail(NotOpenText);
             return Result::Failed;
@@ -244,6 +253,8 @@ RtuClient::Result RtuClient::Transact(const char* Name, const Request& R, Tries 
         // the next request to judge.
         FStatusFresh = false;
         Fail(Text + "; not sent again, the controller may have carried it out");
+    } else if (T == Tries::Scan || T == Tries::Ident) {
+        Fail(Text);
     } else if (T == Tries::Probe) {
         FShared.reset();
         FOpening = 0;

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -174,6 +175,126 @@ TEST_F(Sessions, AMalformedLinkOrAddressSaysWhatIsWrong)
     EXPECT_FALSE(VLMS_OpenDevice(nullptr));
     EXPECT_FALSE(VLMS_GetNc(nullptr, &V));
     VLMS_Free(nullptr);
+}
+
+// The parameters as set through a session, read back in one request.
+void ExpectParametersReadBack(const Session& S)
+{
+    ASSERT_TRUE(VLMS_SetMode(S.get(), 1, 1)) << Error(S);
+    ASSERT_TRUE(VLMS_SetIw(S.get(), 1200));
+    ASSERT_TRUE(VLMS_SetIa(S.get(), 1300));
+    ASSERT_TRUE(VLMS_SetIh(S.get(), 100));
+    ASSERT_TRUE(VLMS_SetVm(S.get(), 700));
+    ASSERT_TRUE(VLMS_SetVw(S.get(), 9000));
+    ASSERT_TRUE(VLMS_SetAw(S.get(), 25000));
+    ASSERT_TRUE(VLMS_SetLim(S.get(), 1, 3, 5));
+    ASSERT_TRUE(VLMS_SetCtrl(S.get(), 35));
+    VLMS_Parameters P;
+    std::memset(&P, 0x55, sizeof P);
+    ASSERT_TRUE(VLMS_ReadParameters(S.get(), &P)) << Error(S);
+    const int32_t Got[] = {P.step, P.decay, P.iw, P.ia, P.ih, P.vm,
+                           P.vw, P.aw, P.lim_backward, P.lim_forward, P.lim_home, P.ctrl};
+    const int32_t Want[] = {1, 1, 1200, 1300, 100, 700, 9000, 25000, 1, 3, 5, 35};
+    for (int I = 0; I < 12; ++I)
+        EXPECT_EQ(Got[I], Want[I]) << "parameter " << I;
+    EXPECT_FALSE(VLMS_ReadParameters(S.get(), nullptr));
+    EXPECT_EQ(Error(S), "VLMS_ReadParameters: no place for the result (null pointer)");
+    ASSERT_TRUE(VLMS_CloseDevice(S.get()));
+    EXPECT_FALSE(VLMS_ReadParameters(S.get(), &P));
+    EXPECT_EQ(Error(S), "Device is not open");
+}
+
+TEST_F(Sessions, ParametersReadBackFromTheLine)
+{
+    LineSim Sim;
+    ASSERT_TRUE(Sim.Start());
+    Session S = New("serial:" + Sim.Link + "?timeout=500");
+    ASSERT_TRUE(VLMS_OpenDevice(S.get())) << Error(S);
+    ExpectParametersReadBack(S);
+}
+
+TEST_F(Sessions, ParametersReadBackFromTheVirtualController)
+{
+    Session S = New("virtual");
+    ASSERT_TRUE(VLMS_OpenDevice(S.get())) << Error(S);
+    ExpectParametersReadBack(S);
+}
+
+// What a scan reported.
+struct ScanLog {
+    std::vector<std::pair<int32_t, std::string>> Found;
+    std::vector<int32_t> Done;
+    int32_t Total = 0;
+    int32_t StopAfter = 0; // cancel once this many are done (0: never)
+};
+
+VLM_BOOL RunScan(const std::string& Link, const std::vector<int32_t>& Addresses, ScanLog& Log, std::string& Error)
+{
+    char Text[256] = "untouched";
+    const VLM_BOOL Ok = VLMS_Scan(
+        Link.c_str(), Addresses.empty() ? nullptr : Addresses.data(), static_cast<int32_t>(Addresses.size()),
+        [](void* User, int32_t Address, const char* Info) {
+            static_cast<ScanLog*>(User)->Found.emplace_back(Address, Info);
+        },
+        [](void* User, int32_t Done, int32_t Total) -> VLM_BOOL {
+            ScanLog& L = *static_cast<ScanLog*>(User);
+            L.Done.push_back(Done);
+            L.Total = Total;
+            return L.StopAfter == 0 || Done < L.StopAfter;
+        },
+        &Log, Text, sizeof Text);
+    Error = Text;
+    return Ok;
+}
+
+TEST_F(Sessions, AScanFindsTheControllerAndIsCancelledMidway)
+{
+    LineSim Sim;
+    ASSERT_TRUE(Sim.Start({"--address", "5"}));
+    const std::string Link = "serial:" + Sim.Link;
+    // A session holds the port: the scan takes turns on it.
+    Session Held = New(Link, 5);
+    ASSERT_TRUE(VLMS_OpenDevice(Held.get())) << Error(Held);
+
+    ScanLog Listed;
+    std::string Text;
+    ASSERT_TRUE(RunScan(Link, {7, 5, 4}, Listed, Text)) << Text;
+    EXPECT_EQ(Text, "");
+    ASSERT_EQ(Listed.Found.size(), 1u);
+    EXPECT_EQ(Listed.Found[0].first, 5);
+    EXPECT_EQ(Listed.Found[0].second, "Virtual controller VLM-1 (simulated)");
+    EXPECT_EQ(Listed.Done, (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_EQ(Listed.Total, 3);
+
+    ScanLog Cut;
+    Cut.StopAfter = 12;
+    ASSERT_TRUE(RunScan(Link, {}, Cut, Text)) << Text;
+    EXPECT_EQ(Cut.Total, 247);
+    ASSERT_EQ(Cut.Done.size(), 12u) << "no address is probed after the cancel";
+    EXPECT_EQ(Cut.Done.back(), 12);
+    ASSERT_EQ(Cut.Found.size(), 1u);
+    EXPECT_EQ(Cut.Found[0].first, 5);
+
+    int32_t State = -1;
+    EXPECT_TRUE(VLMS_GetStat(Held.get(), &State)) << Error(Held);
+}
+
+TEST_F(Sessions, AScanSaysWhyItCannotRun)
+{
+    ScanLog Log;
+    std::string Text;
+    EXPECT_FALSE(RunScan("serial:/nonexistent/velmor-line", {}, Log, Text));
+    EXPECT_TRUE(Has(Text, "no such port")) << Text;
+    EXPECT_FALSE(RunScan("serial:/dev/null?adress=1", {}, Log, Text));
+    EXPECT_TRUE(Has(Text, "unknown option")) << Text;
+    EXPECT_FALSE(RunScan("virtual", {1, 248}, Log, Text));
+    EXPECT_EQ(Text, "VLMS_Scan: address 248 is out of range 1..247");
+    EXPECT_TRUE(Log.Done.empty());
+    // The virtual controller is found at address 1 only.
+    ASSERT_TRUE(RunScan("virtual", {2, 1, 3}, Log, Text)) << Text;
+    ASSERT_EQ(Log.Found.size(), 1u);
+    EXPECT_EQ(Log.Found[0].first, 1);
+    EXPECT_EQ(Log.Done.size(), 3u);
 }
 
 } // namespace
