@@ -248,6 +248,37 @@ TEST_F(OnTheLine, CtrlCEndsAWatchAndTheMotionAnotherCommandStartedGoesOn)
     EXPECT_EQ(RunCtl({"stop", "--wait", "--timeout", "20"}).Code, 0);
 }
 
+TEST_F(OnTheLine, GetSettingsThenApplySettingsRestoresWhatTheControllerHeld)
+{
+    StartSim();
+    // A working speed above the panel's default maximum (4000), half step,
+    // a holding current, limit and control words.
+    ASSERT_EQ(RunCtl({"set", "step=half", "decay=fast", "iw=1500", "ia=1200", "ih=150", "vm=77", "vw=25000",
+                      "aw=30000", "limits=3,1,5", "control=0x13"})
+                  .Code,
+              0);
+    const std::string File = (Dir / "held.ini").string();
+    Result R = RunCtl({"get-settings", File});
+    ASSERT_EQ(R.Code, 0) << R.Err;
+    const Result Saved = RunCtl({"get-settings"});
+    ASSERT_EQ(Saved.Code, 0) << Saved.Err;
+
+    // The controller changed since; --diff says what the file would change
+    // and changes nothing.
+    ASSERT_EQ(RunCtl({"set", "vw=100", "ih=0", "limits=0,0,0"}).Code, 0);
+    R = RunCtl({"apply-settings", "--diff", File});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    EXPECT_EQ(R.Out, "file: " + File + "\nih: 0 -> 150\nvw: 100 -> 25000\nlimits.backward: 0 -> 3\n"
+                     "limits.forward: 0 -> 1\nlimits.home: 0 -> 5\n5 of 12 parameters would change; nothing sent\n");
+    EXPECT_EQ(RunCtl({"apply-settings", "--diff", File}).Out, R.Out) << "the first --diff sent something";
+
+    // The file restores every value, as read back.
+    R = RunCtl({"apply-settings", "--verify", File});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    EXPECT_NE(R.Out.find("verified: the controller holds every value sent\n"), std::string::npos) << R.Out;
+    EXPECT_EQ(RunCtl({"get-settings"}).Out, Saved.Out);
+}
+
 TEST_F(OnTheLine, ALinkLossDuringAWatchLeavesRowsWithTheirErrors)
 {
     StartSim();
