@@ -157,3 +157,36 @@ def test_help_is_short() -> None:
     for own in ("LinkLost", "reopen", "parameters", "scan", "ROTATING"):
         assert own in text, own
     assert len(text.splitlines()) < 900
+
+
+def test_parameters_read_back_what_configure_sent(sim: Sim) -> None:
+    clean(sim)
+    with velmor.Controller(link=line(sim)) as c:
+        c.configure(step="half", decay="fast", working_current=1500, acceleration_current=1200,
+                    holding_current=150, minimum_speed=77, working_speed=25000, acceleration=30000,
+                    limits=(3, 1, 5), control=0x13)
+        p = c.parameters()
+        assert p == velmor.Parameters(step="half", decay="fast", working_current=1500, acceleration_current=1200,
+                                      holding_current=150, minimum_speed=77, working_speed=25000,
+                                      acceleration=30000, limits=(3, 1, 5), control=0x13)
+        c.configure(working_speed=100, limits=(0, 0, 0), control=32)
+        assert c.parameters() != p
+        c.configure(**p.as_dict())  # what was read goes back as it was
+        assert c.parameters() == p
+        c.configure(working_speed=10000, acceleration=20000, limits=(0, 0, 0), control=32)
+
+
+def test_scan_finds_the_controller_served_and_can_be_cancelled(sim: Sim) -> None:
+    seen: list[tuple[int, int]] = []
+    found = velmor.scan(line(sim), [3, 1, 2], progress=lambda done, total: seen.append((done, total)))
+    assert [f.address for f in found] == [1]
+    assert "Virtual controller" in found[0].info
+    assert seen == [(1, 3), (2, 3), (3, 3)]
+    # A false answer from progress ends the scan: no address after it is probed.
+    seen.clear()
+    found = velmor.scan(line(sim), [2, 3, 1], progress=lambda done, total: seen.append((done, total)) or done < 2)
+    assert found == [] and seen == [(1, 3), (2, 3)]
+    with pytest.raises(velmor.ConnectionError):
+        velmor.scan("serial:/nonexistent/velmor-line")
+    with pytest.raises(ValueError):
+        velmor.scan(line(sim), [0])
