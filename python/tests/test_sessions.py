@@ -190,3 +190,23 @@ def test_scan_finds_the_controller_served_and_can_be_cancelled(sim: Sim) -> None
         velmor.scan("serial:/nonexistent/velmor-line")
     with pytest.raises(ValueError):
         velmor.scan(line(sim), [0])
+
+
+def test_ctrl_c_cancels_a_scan_at_the_next_address(sim: Sim) -> None:
+    script = ("import sys, velmor\n"
+              "def progress(done, total):\n"
+              "    if done == 3:\n"
+              "        print('scanning', flush=True)\n"
+              "velmor.scan(sys.argv[1], progress=progress)\n"
+              "print('not cancelled', flush=True)\n")
+    proc = subprocess.Popen([sys.executable, "-c", script, line(sim)], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True,
+                            env=dict(os.environ, PYTHONPATH=str(REPO / "python")))
+    assert proc.stdout is not None and proc.stdout.readline() == "scanning\n", proc.communicate()
+    started = time.monotonic()
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=30)
+    # KeyboardInterrupt once the scan has stopped, well before 244 more addresses.
+    assert proc.returncode == -signal.SIGINT and "not cancelled" not in out, err
+    assert "KeyboardInterrupt" in err
+    assert time.monotonic() - started < 2
