@@ -156,7 +156,8 @@ VLM_BOOL OnProgress(void* User, int32_t Done, int32_t Total)
         S.Cancelled = true;
         return 0;
     }
-    return 1;
+    // Output that cannot be written ends the scan: nobody gets its results.
+    return S.Ctx.Out ? 1 : 0;
 }
 
 } // namespace

@@ -198,6 +198,20 @@ TEST_F(Ctl, ScanPrintsEachControllerFoundAndASignalCancelsIt)
     EXPECT_EQ(Run({"scan"}), 3);
     EXPECT_EQ(Err.str(), "velmorctl: the device did not open: Cannot open the port /dev/ttyUSB0: busy\n");
 
+    // Output that cannot be written ends the scan at once, with exit 7.
+    VD::Reset();
+    Err.str("");
+    VD::SetScanFound({{1, "first"}});
+    SignalWhen = [this] {
+        if (!Out.str().empty())
+            Out.setstate(std::ios::badbit);
+        return 0;
+    };
+    EXPECT_EQ(Run({"scan"}), 7);
+    EXPECT_EQ(Err.str(), "velmorctl: cannot write standard output: write error\n");
+    Out.clear();
+    SignalWhen = [] { return 0; };
+
     for (const char* Bad : {"0", "1-248", "5-2", "1,,2", "x", "-3"}) {
         VD::Reset();
         EXPECT_EQ(Run({"scan", "--addresses", Bad}), 1) << Bad;
