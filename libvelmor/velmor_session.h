@@ -103,8 +103,8 @@ VLM_API VLM_BOOL VLMS_SetWatchdog(VLMS_Session* session, int32_t ms);
  * Probes each address of Addresses (NULL or Count 0: 1..247, in order) on
  * Link (NULL or "": the link setting) with one read-only request (the state
  * register), a short deadline and no retry: the wire time of the request and
- * its answer, three frame gaps and 20 ms (timeout= of the link replaces it;
- * behind a Modbus TCP gateway, the deadline of any request). Only an address
+ * its answer, three frame gaps and 20 ms, whatever the link's timeout= (behind a
+ * Modbus TCP gateway: the deadline of any request). Only an address
  * that answered is asked for its identification text. The link's port is
  * shared with the sessions of this process that hold it open: the scan takes
  * turns on it with them. On "virtual" the in-process model is found at

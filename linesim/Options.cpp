@@ -25,15 +25,21 @@ Where it serves (exactly one):
                       Modbus TCP (MBAP framing) as a device with its own
                       Ethernet port: any number of clients at once, each
                       answered with its transaction id; the unit id is the
-                      address (--address; 0 and 255 also reach it)
+                      address (--address; 0 and 255 reach the first)
 Options:
   --baud N            line speed (default 115200); sets the port's speed and the
                       silence that ends a frame (3.5 characters, 1.75 ms above
                       19200); a pseudo-terminal or TCP uses a 5 ms silence
   --parity P          none, even or odd (default even: 8E1, the Modbus default)
   --stopbits N        1 or 2 (default 1, or 2 when --parity none: 8N2)
-  --address N         slave address 1..247 (default 1); 0 (broadcast) is carried
-                      out and never answered
+  --address N[,N...]  slave address 1..247 (default 1); 0 (broadcast) is carried
+                      out and never answered. Several addresses (--address 1,2,3)
+                      serve a controller each on the one line, each with its
+                      own model and stored parameters: the first in the state
+                      file, the others in the state file with -N before its
+                      extension (virtual-controller-2.ini); they share the
+                      control file. A request to an address not served goes
+                      unanswered
   --state FILE        the stored parameters (default: as the virtual controller,
                       $VELMOR_SIM_STATE, else
                       ~/.local/state/velmor/virtual-controller.ini), loaded at
@@ -68,6 +74,7 @@ Examples:
   velmor-sim --pty /tmp/velmor-line
   VELMOR_LINK=serial:/tmp/velmor-line velmor
   velmor-sim --tcp 127.0.0.1:5020 --address 3
+  velmor-sim --pty /tmp/velmor-line --address 1,2
   velmor-sim --port /dev/ttyUSB1 --baud 9600 --parity none --fault late=200 --fault-every
   echo 'line hangup 2000' >> ~/.local/state/velmor/virtual-controller.control
 )";
@@ -109,9 +116,22 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
             C.Where.Kind = Arg == "--tcp" ? Place::Tcp : Place::ModbusTcp;
             ++Places;
         } else if (Arg == "--address") {
-            if (!Link::ParseBounded(Value, Link::MinAddress, Link::MaxAddress, N))
-                return Core::Status::Fail("--address " + Value + ": use 1..247");
-            C.Address = static_cast<uint8_t>(N);
+            std::vector<uint8_t> List;
+            for (size_t From = 0;;) {
+                const size_t Comma = Value.find(',', From);
+                const std::string One = Value.substr(From, Comma == std::string::npos ? std::string::npos : Comma - From);
+                if (!Link::ParseBounded(One, Link::MinAddress, Link::MaxAddress, N))
+                    return Core::Status::Fail("--address " + Value + ": use 1..247, or several joined by commas (1,2,3)");
+                for (uint8_t Had : List)
+                    if (Had == N)
+                        return Core::Status::Fail("--address " + Value + ": address " + One + " is given twice");
+                List.push_back(static_cast<uint8_t>(N));
+                if (Comma == std::string::npos)
+                    break;
+                From = Comma + 1;
+            }
+            C.Addresses = List;
+            C.Address = List.front();
         } else if (Arg == "--state") {
             C.State = Value;
             C.StateSet = true;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/Result.h"
 #include "linesim/Line.h"
@@ -15,7 +16,8 @@ extern const char* const Usage;
 struct Options {
     bool Help = false; // --help: nothing else was looked at
     Place Where;
-    uint8_t Address = 1;
+    uint8_t Address = 1;                 // the first of Addresses
+    std::vector<uint8_t> Addresses = {1}; // each a controller of its own
     bool HaveFault = false;
     Fault CommandLineFault;
     bool Every = false;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "link/Mbap.h"
@@ -22,14 +23,50 @@ namespace LineSim {
 
 namespace {
 
+// One controller on the line: its model and its side of the protocol.
+struct Unit {
+    std::unique_ptr<Sim::VirtualController> Device;
+    std::unique_ptr<Server> Answers;
+};
+
 // What both loops serve with.
 struct Serving {
     Line& Port;
-    Sim::VirtualController& Device;
-    Server& Answers;
-    int64_t& Clock; // the model's time: set as each request is handled
+    std::vector<Unit>& Units; // the first is the one the line's faults are read for
+    int64_t& Clock;           // the models' time: set as each request is handled
     Link::Trace& Trace;
     FaultPlay Faults;
+
+    Sim::VirtualController& First() { return *Units.front().Device; }
+    uint8_t FirstAddress() const { return Units.front().Answers->Address(); }
+    // The controller at Address, or null.
+    Server* At(uint8_t Address)
+    {
+        for (Unit& U : Units)
+            if (U.Answers->Address() == Address)
+                return U.Answers.get();
+        return nullptr;
+    }
+    // Whether a request was heard by a controller of this line (its address
+    // or a broadcast).
+    bool Ours(const Link::ParsedRequest& P)
+    {
+        const bool Heard = P.Status == Link::RequestStatus::Ok || P.Status == Link::RequestStatus::BadCount ||
+                           P.Status == Link::RequestStatus::UnknownFunction;
+        return Heard && (P.Req.Address == Link::Broadcast || At(P.Req.Address));
+    }
+    // The answer of the controller addressed; a broadcast is carried out by
+    // every controller and answered by none.
+    Link::Frame Handle(const Link::ParsedRequest& P)
+    {
+        if (P.Req.Address == Link::Broadcast && Ours(P)) {
+            for (Unit& U : Units)
+                U.Answers->Handle(P);
+            return {};
+        }
+        Server* S = At(P.Req.Address);
+        return S ? S->Handle(P) : Link::Frame();
+    }
 };
 
 // On a line (a pseudo-terminal, a serial port, RTU over TCP): one request at
@@ -100,16 +137,13 @@ void RtuLoop::HangUp(int64_t Now, int32_t Ms)
 void RtuLoop::Answer(int64_t Now, const Link::ParsedRequest& P)
 {
     F.Clock = Now;
-    const bool Heard = P.Status == Link::RequestStatus::Ok || P.Status == Link::RequestStatus::BadCount ||
-                       P.Status == Link::RequestStatus::UnknownFunction;
-    const bool Mine = Heard && (P.Req.Address == F.Answers.Address() || P.Req.Address == Link::Broadcast);
-    const Fault* Played = Mine ? F.Faults.Next(F.Device) : nullptr;
+    const Fault* Played = F.Ours(P) ? F.Faults.Next(F.First()) : nullptr;
     if (Played && Played->Kind == FaultKind::Hangup) {
         F.Trace.Verdict("fault: hang-up for " + std::to_string(Played->Ms) + " ms");
         HangUp(Now, Played->Ms);
         return;
     }
-    Link::Frame Reply = F.Answers.Handle(P);
+    Link::Frame Reply = F.Handle(P);
     if (Reply.empty())
         return;
     if (Played) {
@@ -276,18 +310,18 @@ bool MbapLoop::Serve(Peer& P)
         P.In.erase(P.In.begin(), P.In.begin() + static_cast<std::ptrdiff_t>(M.Size));
         // Modbus TCP devices take unit 0 and 255 as "this device".
         if (!Rtu.empty() && (Rtu[0] == 0 || Rtu[0] == 0xFF)) {
-            Rtu[0] = F.Answers.Address();
+            Rtu[0] = F.FirstAddress();
             Rtu.resize(Rtu.size() - 2);
             Link::AppendCrc(Rtu);
         }
         const Link::ParsedRequest R = Link::ParseRequest(Rtu.data(), Rtu.size(), true);
         F.Clock = Sim::SteadyNow();
-        const Fault* Played = F.Faults.Next(F.Device);
+        const Fault* Played = F.Faults.Next(F.First());
         if (Played && Played->Kind == FaultKind::Hangup) {
             F.Trace.Verdict("fault: hang-up (the client is dropped)");
             return false;
         }
-        Link::Frame Reply = F.Answers.Handle(R);
+        Link::Frame Reply = F.Handle(R);
         if (Reply.empty() || (Played && Played->Kind == FaultKind::NoAnswer))
             continue;
         Reply[0] = M.Unit; // answered under the unit id it was asked by
@@ -345,8 +379,17 @@ int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
     if (O.ControlSet)
         Model.ControlPath = O.Control;
     Model.Now = [&Clock] { return Clock; };
-    Sim::VirtualController Device(Model); // power-on: the stored parameters
-    Server Answers(Device, O.Address);
+    // Power-on: each controller its stored parameters.
+    std::vector<Unit> Units;
+    for (size_t I = 0; I < O.Addresses.size(); ++I) {
+        Sim::Options Own = Model;
+        if (I > 0)
+            Own.StatePath = Sim::StatePathAt(Model.StatePath, O.Addresses[I]);
+        Unit U;
+        U.Device = std::make_unique<Sim::VirtualController>(Own);
+        U.Answers = std::make_unique<Server>(*U.Device, O.Addresses[I]);
+        Units.push_back(std::move(U));
+    }
 
     Link::Trace Trace;
     if (const Core::Status Traced = O.Where.Line.TracePath.empty() ? Core::Status() : Trace.Open(O.Where.Line.TracePath);
@@ -361,7 +404,7 @@ int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
     }
     Ready(Port.Describe());
 
-    Serving S{Port, Device, Answers, Clock, Trace, FaultPlay(O.HaveFault ? &O.CommandLineFault : nullptr, O.Every)};
+    Serving S{Port, Units, Clock, Trace, FaultPlay(O.HaveFault ? &O.CommandLineFault : nullptr, O.Every)};
     // A serial port's frame ends after 3.5 characters of silence; elsewhere
     // after 5 ms.
     const int64_t GapNs = (O.Where.Kind == Place::Port ? Link::FrameGapUs(O.Where.Line.Baud) : 5000) * 1000;

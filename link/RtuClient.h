@@ -77,7 +77,7 @@ public:
     // The bus scan (VLMS_Scan), on a client made for it: OpenForScan opens
     // (or joins) the port and asks nobody anything; ProbeAt sends one read of
     // the state register to Address with a short deadline (ScanDeadlineUs)
-    // and no retry. Found: a device answered (a Velmor controller, or another
+    // and no retry (timeout= does not lengthen it). Found: a device answered (a Velmor controller, or another
     // that answered with an exception); its identification text is then read
     // with the usual deadline into Info. Absent: no valid answer. Failed: the
     // port failed (the text is LastError). Neither closes the link for a

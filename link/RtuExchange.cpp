@@ -34,7 +34,10 @@ int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes) const
 
 int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes, int64_t Turnaround) const
 {
-    if (FConfig.TimeoutMs > 0)
+    // A scan's probe keeps its short deadline whatever timeout= says: a
+    // generous timeout for a slow converter would make a scan of the line
+    // take minutes.
+    if (FConfig.TimeoutMs > 0 && Turnaround != ScanTurnaroundUs)
         return static_cast<int64_t>(FConfig.TimeoutMs) * 1000;
     return WireTimeUs(RequestBytes + AnswerBytes, FConfig.Baud, BitsPerCharacter(FConfig)) +
            3 * FrameGapUs(FConfig.Baud) + Turnaround + (ThroughGateway(FConfig) ? NetworkUs : 0);

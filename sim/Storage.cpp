@@ -49,6 +49,19 @@ std::string DefaultControlPath(const std::string& StatePath)
     return ControlPathFrom(std::getenv("VELMOR_SIM_CONTROL"), StatePath);
 }
 
+std::string StatePathAt(const std::string& StatePath, int Address)
+{
+    if (StatePath.empty())
+        return StatePath;
+    const size_t Slash = StatePath.rfind('/');
+    const size_t Name = Slash == std::string::npos ? 0 : Slash + 1;
+    size_t Dot = StatePath.rfind('.');
+    // A leading dot names a hidden file, not an extension.
+    if (Dot == std::string::npos || Dot <= Name)
+        Dot = StatePath.size();
+    return StatePath.substr(0, Dot) + "-" + std::to_string(Address) + StatePath.substr(Dot);
+}
+
 bool LoadParameters(const std::string& Path, Parameters& Out)
 {
     if (Path.empty())

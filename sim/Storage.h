@@ -25,6 +25,12 @@ std::string ControlPathFrom(const char* Override, const std::string& StatePath);
 std::string DefaultStatePath();
 std::string DefaultControlPath(const std::string& StatePath);
 
+// The state file of a second (third...) controller served beside the first
+// at Address: "-Address" before the file name's extension
+// (virtual-controller.ini: virtual-controller-2.ini), or at its end when it
+// has none. Empty stays empty (nothing stored).
+std::string StatePathAt(const std::string& StatePath, int Address);
+
 // Reads the stored parameters. A missing, unreadable or damaged file gives
 // false and leaves Out alone.
 bool LoadParameters(const std::string& Path, Parameters& Out);

@@ -75,6 +75,17 @@ TEST(LineSimOptions, FramingDefaultsAndTheFirstWrongOption)
     EXPECT_EQ(Parse({"--pty", "x", "--fault-every"}).Error(), "--fault-every needs a --fault");
     EXPECT_EQ(Parse({"--bogus", "--help"}).Error(), "unknown option --bogus");
     EXPECT_TRUE(Parse({"--help", "--bogus"})->Help);
+    // One address or several on the line.
+    EXPECT_EQ(Parse({"--pty", "x", "--address", "7"})->Addresses, (std::vector<uint8_t>{7}));
+    const auto Three = Parse({"--pty", "x", "--address", "3,1,247"});
+    ASSERT_TRUE(Three) << Three.Error();
+    EXPECT_EQ(Three->Addresses, (std::vector<uint8_t>{3, 1, 247}));
+    EXPECT_EQ(Three->Address, 3);
+    EXPECT_EQ(Parse({"--pty", "x"})->Addresses, (std::vector<uint8_t>{1}));
+    EXPECT_EQ(Parse({"--pty", "x", "--address", "1,2,1"}).Error(), "--address 1,2,1: address 1 is given twice");
+    for (const char* Bad : {"1,", ",1", "1,,2", "0,1", "1,248", "1;2", ""})
+        EXPECT_EQ(Parse({"--pty", "x", "--address", Bad}).Error(),
+                  std::string("--address ") + Bad + ": use 1..247, or several joined by commas (1,2,3)");
 }
 
 TEST_F(ServeTest, ServedInProcessPlaysTheCommandLineFaultOnceAndStops)

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -218,6 +220,59 @@ TEST_F(Sessions, ParametersReadBackFromTheVirtualController)
     Session S = New("virtual");
     ASSERT_TRUE(VLMS_OpenDevice(S.get())) << Error(S);
     ExpectParametersReadBack(S);
+}
+
+TEST_F(Sessions, TwoControllersOnOneLineFromTwoThreads)
+{
+    LineSim Sim;
+    ASSERT_TRUE(Sim.Start({"--address", "1,2"}));
+    const std::string Link = "serial:" + Sim.Link + "?timeout=500";
+    Session X = New(Link, 1), Y = New(Link, 2);
+    ASSERT_TRUE(VLMS_OpenDevice(X.get())) << Error(X);
+    ASSERT_TRUE(VLMS_OpenDevice(Y.get())) << Error(Y);
+    char* Info = nullptr;
+    ASSERT_TRUE(VLMS_GetInfo(Y.get(), &Info));
+    EXPECT_TRUE(Has(Info, " #2: Virtual controller")) << Info;
+
+    // Each thread renames its axis' coordinate and reads it back at once: an
+    // answer that reached the other session, or a status block kept for the
+    // other address, shows as a wrong coordinate.
+    std::atomic<int> WrongX{0}, WrongY{0};
+    auto Work = [](VLMS_Session* S, int32_t Base, std::atomic<int>& Wrong) {
+        for (int32_t I = 0; I < 60; ++I) {
+            int32_t Nc = 0;
+            if (!VLMS_SetNc(S, Base + I) || !VLMS_GetNc(S, &Nc) || Nc != Base + I)
+                ++Wrong;
+        }
+    };
+    std::thread A(Work, X.get(), 10000, std::ref(WrongX));
+    std::thread B(Work, Y.get(), -10000, std::ref(WrongY));
+    A.join();
+    B.join();
+    EXPECT_EQ(WrongX.load(), 0) << Error(X);
+    EXPECT_EQ(WrongY.load(), 0) << Error(Y);
+
+    // Their own models: parameters and stored files apart.
+    ASSERT_TRUE(VLMS_SetVw(X.get(), 3000));
+    ASSERT_TRUE(VLMS_SetVw(Y.get(), 6000));
+    VLMS_Parameters PX, PY;
+    ASSERT_TRUE(VLMS_ReadParameters(X.get(), &PX)) << Error(X);
+    ASSERT_TRUE(VLMS_ReadParameters(Y.get(), &PY)) << Error(Y);
+    EXPECT_EQ(PX.vw, 3000);
+    EXPECT_EQ(PY.vw, 6000);
+    ASSERT_TRUE(VLMS_SavePar(Y.get())) << Error(Y);
+    EXPECT_EQ(::access((Sim.Folder + "/state-2.ini").c_str(), F_OK), 0);
+    EXPECT_NE(::access((Sim.Folder + "/state.ini").c_str(), F_OK), 0) << "only the second stored";
+
+    // A scan finds exactly the two.
+    char Text[200] = "";
+    std::vector<int32_t> Seen;
+    ASSERT_TRUE(VLMS_Scan(
+        Link.c_str(), nullptr, 0,
+        [](void* User, int32_t Address, const char*) { static_cast<std::vector<int32_t>*>(User)->push_back(Address); },
+        nullptr, &Seen, Text, sizeof Text))
+        << Text;
+    EXPECT_EQ(Seen, (std::vector<int32_t>{1, 2}));
 }
 
 // What a scan reported.

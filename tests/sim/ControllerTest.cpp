@@ -217,6 +217,11 @@ TEST_F(ControllerTest, StateAndControlFileLocations)
     EXPECT_EQ(Sim::ControlPathFrom(nullptr, "/a/b/virtual-controller.ini"), "/a/b/virtual-controller.control");
     EXPECT_EQ(Sim::ControlPathFrom("/c/ctl", "/a/b/virtual-controller.ini"), "/c/ctl");
     EXPECT_EQ(Sim::ControlPathFrom(nullptr, ""), "");
+    // A second controller on the line keeps its own file beside the first's.
+    EXPECT_EQ(Sim::StatePathAt("/a/b/virtual-controller.ini", 2), "/a/b/virtual-controller-2.ini");
+    EXPECT_EQ(Sim::StatePathAt("/a.d/state", 17), "/a.d/state-17");
+    EXPECT_EQ(Sim::StatePathAt("/a/.state", 3), "/a/.state-3");
+    EXPECT_EQ(Sim::StatePathAt("", 3), "");
 }
 
 TEST_F(ControllerTest, CutLinkFailsEveryCallUntilRestored)
