@@ -23,13 +23,14 @@ protected:
 
     // Starts velmor-sim on Dir/line with this test's state and control
     // files, waits for its line to be there and points the runs at it.
-    void StartSim()
+    void StartSim(const std::string& Addresses = "1")
     {
         int Pipe[2];
         ASSERT_EQ(pipe2(Pipe, O_CLOEXEC), 0);
         const std::string Line = (Dir / "line").string(), State = (Dir / "state.ini").string(),
                           Control = (Dir / "control").string();
-        std::vector<std::string> Args = {"velmor-sim", "--pty", Line, "--state", State, "--control", Control};
+        std::vector<std::string> Args = {"velmor-sim", "--pty",   Line,     "--state", State,
+                                         "--control",  Control, "--address", Addresses};
         std::vector<char*> Argv;
         for (std::string& A : Args)
             Argv.push_back(&A[0]);
@@ -277,6 +278,59 @@ TEST_F(OnTheLine, GetSettingsThenApplySettingsRestoresWhatTheControllerHeld)
     EXPECT_EQ(R.Code, 0) << R.Err;
     EXPECT_NE(R.Out.find("verified: the controller holds every value sent\n"), std::string::npos) << R.Out;
     EXPECT_EQ(RunCtl({"get-settings"}).Out, Saved.Out);
+}
+
+TEST_F(OnTheLine, AddressPicksOneOfTheControllersOnTheLineAndScanFindsThemAll)
+{
+    StartSim("1,2,3");
+    ASSERT_EQ(RunCtl({"--address", "2", "set", "vw=4000", "aw=20000"}).Code, 0);
+    Result R = RunCtl({"--address", "2", "goto", "700", "--wait", "--timeout", "30"});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    // Only controller 2 moved.
+    for (const auto& [Address, Coordinate] : {std::pair<const char*, int>{"1", 0}, {"2", 700}, {"3", 0}}) {
+        R = RunCtl({"--address", Address, "status", "--json"});
+        EXPECT_EQ(R.Code, 0) << R.Err;
+        EXPECT_EQ(JsonInt(R.Out, "coordinate"), Coordinate) << Address;
+    }
+    R = RunCtl({"--address", "4", "status"});
+    EXPECT_EQ(R.Code, 3) << "an address nobody serves";
+
+    // Exactly the addresses served, each with its text.
+    R = RunCtl({"scan", "--addresses", "1-12"});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    std::vector<int> Found;
+    std::istringstream Lines(R.Out);
+    for (std::string L; std::getline(Lines, L);) {
+        Found.push_back(std::atoi(L.c_str()));
+        EXPECT_NE(L.find("  Virtual controller"), std::string::npos) << L;
+    }
+    EXPECT_EQ(Found, (std::vector<int>{1, 2, 3}));
+    EXPECT_NE(R.Err.find("velmorctl: scanned 12 of 12 addresses\nvelmorctl: 3 controllers found\n"), std::string::npos)
+        << R.Err;
+
+    // Ctrl-C midway through the whole line: what was found, and 130 long
+    // before the 247 addresses.
+    int Pipe[2];
+    ASSERT_EQ(pipe2(Pipe, O_CLOEXEC), 0);
+    const pid_t Pid = Start({"scan"}, Pipe[1]);
+    close(Pipe[1]);
+    std::string Got;
+    EXPECT_TRUE(WaitFor([&] {
+        pollfd In{Pipe[0], POLLIN, 0};
+        char Buf[512];
+        if (poll(&In, 1, 10) > 0) {
+            const ssize_t N = read(Pipe[0], Buf, sizeof Buf);
+            if (N > 0)
+                Got.append(Buf, static_cast<size_t>(N));
+        }
+        return Got.find("3  ") != std::string::npos;
+    })) << Got;
+    ASSERT_EQ(kill(Pid, SIGINT), 0);
+    R = Finish(Pid);
+    close(Pipe[0]);
+    EXPECT_EQ(R.Code, 128 + SIGINT) << R.Err;
+    EXPECT_NE(R.Err.find("velmorctl: scan cancelled (SIGINT) after "), std::string::npos) << R.Err;
+    EXPECT_EQ(R.Err.find("scanned 247 of 247"), std::string::npos) << R.Err;
 }
 
 TEST_F(OnTheLine, ALinkLossDuringAWatchLeavesRowsWithTheirErrors)
