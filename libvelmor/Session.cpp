@@ -271,6 +271,19 @@ VLM_BOOL VLMS_Scan(const char* link, const int32_t* addresses, int32_t count, VL
     }
 }
 
+VLM_BOOL VLMS_SetWatchdog(VLMS_Session* session, int32_t ms)
+{
+    return OnSession(session, [&](VLMS_Session& S) {
+        return Velmor::Run(S, [&](Device::Backend& D) {
+            if (auto* Line = dynamic_cast<Link::RtuClient*>(&D))
+                return Line->SetWatchdog(ms);
+            if (auto* Share = dynamic_cast<Velmor::VirtualShare*>(&D))
+                return Share->SetWatchdog(ms);
+            return false;
+        });
+    });
+}
+
 VLM_BOOL VLMS_ReadParameters(VLMS_Session* session, VLMS_Parameters* out)
 {
     return OnSession(session, [&](VLMS_Session& S) {

@@ -44,6 +44,10 @@ template <class Fn> bool VirtualShare::Call(Fn Do, bool NeedOpen)
         FLastError = Sim::VirtualController::NotOpenText;
         return false;
     }
+    // A call is a request heard, for a watchdog that is set (and only
+    // then: with it off, the model sees exactly the calls made).
+    if (Model().Watchdog() > 0)
+        Model().Heard();
     if (Do(Model()))
         return true;
     FLastError = Model().LastError();
@@ -89,6 +93,21 @@ bool VirtualShare::CloseDevice()
         --OpenShares;
     }
     return true;
+}
+
+bool VirtualShare::SetWatchdog(int32_t Ms)
+{
+    std::lock_guard<std::mutex> Hold(ModelLock());
+    Sim::VirtualController& M = Model();
+    if (!M.LinkUp())
+        FLastError = Sim::VirtualController::LinkDownText;
+    else if (!FOpen)
+        FLastError = Sim::VirtualController::NotOpenText;
+    else if (!M.SetWatchdog(Ms))
+        FLastError = "VLMS_SetWatchdog: " + std::to_string(Ms) + " ms is out of range 0..65535";
+    else
+        return true;
+    return false;
 }
 
 bool VirtualShare::ReadParameters(int32_t* Out)

@@ -23,6 +23,9 @@ public:
     VELMOR_BACKEND_OPERATIONS
     bool IsOpen() const override { return FOpen; }
 
+    // The model's communication watchdog: with it set, every call of a
+    // share counts as a request heard (Sim::VirtualController::Heard).
+    bool SetWatchdog(int32_t Ms);
     // The model's twelve parameters in register order (step, decay, Iw, Ia,
     // Ih, Vm, Vw, Aw, the three limit words, the control word).
     bool ReadParameters(int32_t* Out);

@@ -94,9 +94,12 @@ typedef struct VLMS_Parameters {
 
 VLM_API VLM_BOOL VLMS_ReadParameters(VLMS_Session* session, VLMS_Parameters* out);
 
-/* The communication watchdog (docs/protocol.md): Ms milliseconds without a
- * valid request to this controller while the motor moves ramp it down; 0
- * turns it off. The link setting's watchdog=MS writes it at each open. */
+/* The communication watchdog (docs/protocol.md, holding register 0x0030): Ms
+ * (0..65535) milliseconds without a valid request to this controller while
+ * the motor moves ramp it down; 0 turns it off. Not stored: 0 after the
+ * controller's power-on. The link's watchdog=MS writes it at each open (the
+ * open fails when the controller does not take it). On the in-process
+ * virtual controller every call of any session on it counts as a request. */
 VLM_API VLM_BOOL VLMS_SetWatchdog(VLMS_Session* session, int32_t ms);
 
 /* ---- the bus scan ---------------------------------------------------------

@@ -55,6 +55,16 @@ Frame Server::Handle(const Link::ParsedRequest& P)
     // A cut link: the controller hears nothing.
     if (!FDevice.LinkUp() || (!FDevice.IsOpen() && !FDevice.OpenDevice()))
         return {};
+    // A request to this controller restarts the watchdog's count (a
+    // broadcast does not: nobody answers it, it proves no master alive); a
+    // watchdog that ran out before it leaves its reason for the master.
+    if (!Broadcast)
+        FDevice.Heard();
+    if (FDevice.TakeWatchdogStop()) {
+        FReason = static_cast<uint16_t>(Link::Reason::WatchdogExpired);
+        FReasonValue = FDevice.Watchdog();
+        FRangeGiven = false;
+    }
     Frame Answer;
     bool Silent = false;
     if (P.Status == Link::RequestStatus::UnknownFunction)
@@ -76,6 +86,11 @@ Frame Server::Serve(const Request& R, bool& Silent)
     case Link::WriteMultiple:
         if (R.Start == Link::Holding::Command && R.Count == Link::Holding::CommandCount)
             return RunCommand(R, Silent);
+        if (R.Start == Link::Holding::Watchdog && R.Count == 1) {
+            if (!FDevice.SetWatchdog(R.Values[0]))
+                return Refused(R, Silent);
+            return Link::BuildWriteResponse(FAddress, R.Start, R.Count);
+        }
         if (Within(R, 0, Link::Holding::ParameterCount) && R.Start % 2 == 0 && R.Count % 2 == 0)
             return WriteParameters(R, Silent);
         return Exception(R, Link::IllegalAddress);
@@ -119,6 +134,9 @@ Frame Server::ReadHoldings(const Request& R)
             Link::AppendInt32(Block, P.*Field);
         return Link::BuildReadResponse(FAddress, R.Function, Slice(Block, 0, R));
     }
+    if (R.Start == Link::Holding::Watchdog && R.Count == 1)
+        return Link::BuildReadResponse(FAddress, R.Function,
+                                       {static_cast<uint16_t>(FDevice.Watchdog())});
     if (Within(R, Link::Holding::Command, Link::Holding::Command + Link::Holding::CommandCount))
         return Link::BuildReadResponse(FAddress, R.Function,
                                        Slice(Link::CommandBlock(FLastCommand, FLastArgument), Link::Holding::Command, R));

@@ -82,6 +82,10 @@ const Entry Table[] = {
     {Reason::BadCount,
      [](int32_t V) { return "A request of " + std::to_string(V) + " registers is not valid here"; }},
     {Reason::DeviceFailure, [](int32_t) { return std::string("The controller failed to carry out the request"); }},
+    {Reason::WatchdogExpired,
+     [](int32_t V) {
+         return "The communication watchdog ramped the motor down: no request for " + std::to_string(V) + " ms";
+     }},
 };
 
 } // namespace

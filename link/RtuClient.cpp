@@ -135,8 +135,25 @@ bool RtuClient::OpenDevice()
     }
     if (R == Result::Failed)
         return false;
+    if (FConfig.WatchdogMs >= 0 &&
+        !Write("VLM_OpenDevice", Holding::Watchdog, {static_cast<uint16_t>(FConfig.WatchdogMs)})) {
+        const std::string Text = FLastError + " (writing watchdog=" + std::to_string(FConfig.WatchdogMs) +
+                                 " of the link setting)";
+        FShared.reset();
+        FOpening = 0;
+        return Fail(Text);
+    }
     FInfo = std::string(OverMbap() ? "Modbus TCP " : "RTU ") + Where() + ": " + UnpackIdent(Got.Values.data(), Got.Values.size());
     return true;
+}
+
+bool RtuClient::SetWatchdog(int32_t Ms)
+{
+    if (!IsOpen())
+        return Fail(NotOpenText);
+    if (Ms < 0 || Ms > 65535)
+        return Fail("VLMS_SetWatchdog: " + std::to_string(Ms) + " ms is out of range 0..65535");
+    return Write("VLMS_SetWatchdog", Holding::Watchdog, {static_cast<uint16_t>(Ms)});
 }
 
 bool RtuClient::Join(const char* Name)

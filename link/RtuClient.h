@@ -74,6 +74,12 @@ public:
     static constexpr int ParameterCount = 12;
     bool ReadParameters(int32_t* Out);
 
+    // The communication watchdog (holding register 0x0030): Ms 0..65535, 0
+    // off (VLMS_SetWatchdog). With watchdog= in the link setting OpenDevice
+    // writes it after the identification read, and the open fails when the
+    // controller does not take it.
+    bool SetWatchdog(int32_t Ms);
+
     // The bus scan (VLMS_Scan), on a client made for it: OpenForScan opens
     // (or joins) the port and asks nobody anything; ProbeAt sends one read of
     // the state register to Address with a short deadline (ScanDeadlineUs)

@@ -38,7 +38,7 @@ Core::Status Number(const std::string& Text, const char* What, int Low, int High
 
 Core::Status ParseOptions(const std::string& Text, LinkConfig& C)
 {
-    static const char* const Names[] = {"baud", "address", "timeout", "parity", "stopbits", "trace", "unit"};
+    static const char* const Names[] = {"baud", "address", "timeout", "parity", "stopbits", "trace", "unit", "watchdog"};
     constexpr int Count = sizeof Names / sizeof Names[0];
     bool Seen[Count] = {};
     const bool Serial = C.Type == LinkConfig::Kind::Serial;
@@ -59,7 +59,7 @@ Core::Status ParseOptions(const std::string& Text, LinkConfig& C)
             Index = 1;
         if (Index < 0 || Index == 6)
             return Core::Status::Fail("unknown option \"" + Printable(Name) +
-                                      "\" (known: baud, address, timeout, parity, stopbits, trace" +
+                                      "\" (known: baud, address, timeout, parity, stopbits, trace, watchdog" +
                                       (C.Type == LinkConfig::Kind::ModbusTcp ? ", unit)" : ")"));
         if (Seen[Index])
             return Core::Status::Fail(Index == 1 && C.Type == LinkConfig::Kind::ModbusTcp
@@ -94,6 +94,9 @@ Core::Status ParseOptions(const std::string& Text, LinkConfig& C)
             if (Value != "1" && Value != "2")
                 return Core::Status::Fail("stopbits \"" + Printable(Value) + "\" is not 1 or 2");
             C.StopBits = Value[0] - '0';
+        } else if (Index == 7) {
+            if (Core::Status Bad = Number(Value, "watchdog", 0, 65535, C.WatchdogMs); !Bad)
+                return Bad;
         } else {
             for (char Ch : Value)
                 if (static_cast<unsigned char>(Ch) < 0x20 || Ch == 0x7F)

@@ -24,6 +24,8 @@
 // derived from the speed), parity (none, even or odd; default even, as the
 // Modbus serial line standard says) and stopbits (1 or 2; default 1, or 2
 // when parity is none): serial only, a gateway sets its own line's framing;
+// watchdog (the controller's communication watchdog in ms, 0..65535, written
+// at each open; 0 turns it off; left out: left as the controller has it);
 // trace (a file the frames on the line are appended to; up to the next '&').
 // HOST is a numeric address (127.0.0.1, [::1]): no name look-up, whose time
 // nobody bounds.
@@ -47,6 +49,7 @@ struct LinkConfig {
     Link::Parity Parity = Link::Parity::Even;
     int StopBits = 1;
     std::string TracePath; // empty: no trace
+    int WatchdogMs = -1;   // -1: not given
 };
 
 // Whether the link reaches the controller through a TCP gateway.

@@ -32,6 +32,8 @@ std::string Options(const LinkConfig& C)
         Add(C.Type == LinkConfig::Kind::ModbusTcp ? "unit" : "address", std::to_string(C.Address));
     if (C.TimeoutMs != 0)
         Add("timeout", std::to_string(C.TimeoutMs));
+    if (C.WatchdogMs >= 0)
+        Add("watchdog", std::to_string(C.WatchdogMs));
     if (!C.TracePath.empty())
         Add("trace", C.TracePath);
     return Out;

@@ -78,13 +78,57 @@ int64_t VirtualController::MoveOn()
     if (!FStarted) {
         FStarted = true;
         FNow = Now;
+        FHeardAt = Now;
     } else if (Now > FNow) {
+        // The watchdog runs out at its instant, however late the model
+        // learns of it: the motion up to then, the ramp down from there.
+        const int64_t Expiry = FHeardAt + static_cast<int64_t>(FWatchdogMs) * 1000000;
+        const auto Moving = [this] {
+            const int32_t S = FMotion.State();
+            return FMotion.Moving() || S == StateRotating || S == StatePositioning ||
+                   S == Core::StateEncoderPositioning || S == StateHoming;
+        };
+        if (FWatchdogMs > 0 && !FWatchdogSpent && Expiry <= Now && Moving()) {
+            if (Expiry > FNow) {
+                FMotion.Advance(static_cast<double>(Expiry - FNow) * 1e-9);
+                FNow = Expiry;
+            }
+            if (Moving()) {
+                FMotion.RampStop();
+                FMotion.Advance(0);
+                FWatchdogSpent = true;
+                FWatchdogStopped = true;
+            }
+        }
         FMotion.Advance(static_cast<double>(Now - FNow) * 1e-9);
         FNow = Now;
     } else {
         FMotion.Advance(0);
     }
     return Now;
+}
+
+bool VirtualController::SetWatchdog(int32_t Ms)
+{
+    if (Ms < 0 || Ms > 65535)
+        return Fail("Watchdog time " + std::to_string(Ms) + " ms is out of range 0..65535", {});
+    Heard();
+    FWatchdogMs = Ms;
+    return true;
+}
+
+void VirtualController::Heard()
+{
+    MoveOn();
+    FHeardAt = FNow;
+    FWatchdogSpent = false;
+}
+
+bool VirtualController::TakeWatchdogStop()
+{
+    const bool Stopped = FWatchdogStopped;
+    FWatchdogStopped = false;
+    return Stopped;
 }
 
 bool VirtualController::LinkUp()

@@ -55,6 +55,11 @@
 //   reports 0; Stop stops at once, state 0. A limit stop on the ramp shows
 //   state 2 at once; a homing stop on the ramp shows 6 until the motor stands,
 //   then 1.
+// - The communication watchdog (docs/protocol.md): once set (SetWatchdog,
+//   ms, 0 off; not stored, so 0 at power-on), the motor is ramped down as
+//   StartD(0) does when it moves and nothing was heard (Heard) for that
+//   long: at that instant of the model's time, whenever the model is next
+//   moved on. It fires once per silence; TakeWatchdogStop says so once.
 namespace Sim {
 
 // Monotonic time in nanoseconds.
@@ -84,6 +89,16 @@ public:
     // For a server of the line (velmor-sim): moves on to now and looks at the
     // control file; false while it cuts the link. Leaves no error text.
     bool LinkUp();
+    // The communication watchdog: Ms 0..65535 (0 off); false (and the
+    // text) for another value. Starts its count now.
+    bool SetWatchdog(int32_t Ms);
+    int32_t Watchdog() const { return FWatchdogMs; }
+    // A request to this controller arrived: moves on to now (a watchdog run
+    // out meanwhile has ramped the motor down at its time), then restarts
+    // the watchdog's count.
+    void Heard();
+    // True once after the watchdog ramped the motor down.
+    bool TakeWatchdogStop();
     // The control file, for the line faults it names.
     ControlFile& Control() { return FControl; }
 
@@ -126,6 +141,10 @@ private:
     bool FStarted = false;
     std::string FLastError;
     Refusal FLastRefusal;
+    int32_t FWatchdogMs = 0;
+    int64_t FHeardAt = 0;          // the model's time of the last request heard
+    bool FWatchdogSpent = false;   // fired in this silence
+    bool FWatchdogStopped = false; // fired, not yet taken
 };
 
 } // namespace Sim

@@ -208,6 +208,45 @@ TEST_F(ServerTest, AddressesFunctionsAndRangesOutsideTheMap)
     EXPECT_EQ(Read(Link::ReadInput, 0, 9).Status, ResponseStatus::Ok);
 }
 
+TEST_F(ServerTest, TheWatchdogRegisterAndTheReasonItLeaves)
+{
+    Start();
+    ASSERT_EQ(Ask(Link::ReadRequest(1, Link::ReadHolding, Link::Holding::Watchdog, 1)).Values,
+              (std::vector<uint16_t>{0}))
+        << "off at power-on";
+    ASSERT_EQ(Write(Link::Holding::Watchdog, {250}).Status, ResponseStatus::Ok);
+    EXPECT_EQ(Ask(Link::ReadRequest(1, Link::ReadHolding, Link::Holding::Watchdog, 1)).Values,
+              (std::vector<uint16_t>{250}));
+    ExpectException(Write(Link::Holding::Watchdog, {250, 0}), Link::IllegalAddress, "two registers");
+    ExpectException(Ask(Link::ReadRequest(1, Link::ReadHolding, Link::Holding::Watchdog, 2)), Link::IllegalAddress,
+                    "past the watchdog");
+    ASSERT_EQ(Command(Link::Command::Run, 1).Status, ResponseStatus::Ok);
+    // A master polling every 200 ms keeps it going; requests to another
+    // address or broadcasts do not count.
+    for (int I = 0; I < 5; ++I) {
+        Wait(0.2);
+        ASSERT_EQ(Ask(Link::ReadRequest(1, Link::ReadInput, 0, 9)).Status, ResponseStatus::Ok);
+        EXPECT_EQ(Device->Axis().State(), 3);
+    }
+    Wait(0.2);
+    EXPECT_EQ(Write(Link::Holding::Vw, Pair(900), 7).Status, ResponseStatus::NoAnswer);
+    Wait(0.2);
+    EXPECT_EQ(Write(Link::Holding::Vw, Pair(900), 0).Status, ResponseStatus::NoAnswer);
+    Wait(1);
+    const Link::Response Status = Ask(Link::ReadRequest(1, Link::ReadInput, 0, 9));
+    ASSERT_EQ(Status.Status, ResponseStatus::Ok);
+    EXPECT_EQ(Status.Values[0], 0) << "ramped down and stopped";
+    EXPECT_EQ(Line->ReasonCode(), static_cast<uint16_t>(Link::Reason::WatchdogExpired));
+    EXPECT_EQ(ReasonText(), "The communication watchdog ramped the motor down: no request for 250 ms");
+    // Still set: 0 turns it off.
+    ASSERT_EQ(Write(Link::Holding::Watchdog, {0}).Status, ResponseStatus::Ok);
+    ASSERT_EQ(Command(Link::Command::Run, -1).Status, ResponseStatus::Ok);
+    Wait(3);
+    const Link::Response Later = Ask(Link::ReadRequest(1, Link::ReadInput, 0, 9));
+    ASSERT_EQ(Later.Status, ResponseStatus::Ok);
+    EXPECT_EQ(Later.Values[0], 3) << "off: it runs on without a master";
+}
+
 namespace {
 
 // Reads until Want bytes, a newline when asked, or the deadline.

@@ -209,9 +209,11 @@ TEST(Registers, ReasonTexts)
               "Control word 40 is not valid: local control mode 8 is out of range 0..7");
     EXPECT_EQ(Link::ReasonText(uint16_t{999}, 0), "Refused by the controller (reason 999)");
     EXPECT_FALSE(Link::KnownReason(0));
-    for (uint16_t C = 1; C <= 20; ++C)
+    for (uint16_t C = 1; C <= 21; ++C)
         EXPECT_TRUE(Link::KnownReason(C)) << C;
-    EXPECT_FALSE(Link::KnownReason(21));
+    EXPECT_FALSE(Link::KnownReason(22));
+    EXPECT_EQ(Link::ReasonText(Link::Reason::WatchdogExpired, 500),
+              "The communication watchdog ramped the motor down: no request for 500 ms");
 }
 
 namespace {

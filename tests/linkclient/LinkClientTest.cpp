@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "linksetting/LinkConfig.h"
+#include "linksetting/LinkFormat.h"
 #include "link/RtuClient.h"
 #include "sim/Controller.h"
 #include "tests/linkclient/ChildProcess.h"
@@ -386,6 +387,26 @@ int ReadFake(const std::string&, std::string& Text)
 {
     Text = FakeFile;
     return FakeErr;
+}
+
+TEST(LinkSetting, TheWatchdogIsReadAndWrittenBack)
+{
+    LinkConfig C;
+    std::string E;
+    ASSERT_TRUE(ParseInto("serial:/dev/ttyS0", C, E)) << E;
+    EXPECT_EQ(C.WatchdogMs, -1) << "left as the controller has it";
+    EXPECT_EQ(Link::FormatLinkLine(C), "serial:/dev/ttyS0");
+    for (const char* Line : {"serial:/dev/ttyS0?watchdog=0", "tcp:127.0.0.1:4001?address=2&watchdog=65535",
+                             "modbus-tcp:127.0.0.1:502?watchdog=500&trace=/tmp/t"}) {
+        ASSERT_TRUE(ParseInto(Line, C, E)) << Line << ": " << E;
+        EXPECT_EQ(Link::FormatLinkLine(C), Line);
+    }
+    EXPECT_EQ(C.WatchdogMs, 500);
+    EXPECT_FALSE(ParseInto("serial:/dev/ttyS0?watchdog=65536", C, E));
+    EXPECT_TRUE(Has(E, "watchdog")) << E;
+    EXPECT_FALSE(ParseInto("serial:/dev/ttyS0?watchdog=-1", C, E));
+    EXPECT_FALSE(ParseInto("serial:/dev/ttyS0?watchdog=1&watchdog=2", C, E));
+    EXPECT_TRUE(Has(E, "option watchdog is given twice")) << E;
 }
 
 TEST(LinkSetting, TheVariableComesFirstThenTheFileAndNothingMeansVirtual)

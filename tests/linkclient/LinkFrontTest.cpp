@@ -26,7 +26,7 @@ TEST(LinkFront, MalformedSettingFailsEveryOpenWithItsText)
     for (int Try = 0; Try < 2; ++Try) {
         EXPECT_FALSE(VLM_OpenDevice());
         EXPECT_EQ(LastError(), "Link setting in $VELMOR_LINK: unknown option \"adress\" (known: baud, address, "
-                               "timeout, parity, stopbits, trace) (read \"serial:/dev/ttyUSB0?adress=1\")");
+                               "timeout, parity, stopbits, trace, watchdog) (read \"serial:/dev/ttyUSB0?adress=1\")");
     }
     int32_t V = 0;
     EXPECT_FALSE(VLM_GetNc(&V));

@@ -4,10 +4,14 @@
 // share its one model.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -48,6 +52,22 @@ protected:
         setenv("VELMOR_SIM_CONTROL", (Folder + "/control").c_str(), 1);
     }
 };
+
+// A quick drive: from 100 to 1000 half-steps/s in 22.5 ms.
+void QuickDrive(const Session& S)
+{
+    ASSERT_TRUE(VLMS_SetVm(S.get(), 100)) << Error(S);
+    ASSERT_TRUE(VLMS_SetVw(S.get(), 1000)) << Error(S);
+    ASSERT_TRUE(VLMS_SetAw(S.get(), 40000)) << Error(S);
+}
+
+int32_t StateOf(const Session& S)
+{
+    int32_t State = -1, Speed = -1;
+    EXPECT_TRUE(VLMS_GetStat(S.get(), &State)) << Error(S);
+    EXPECT_TRUE(VLMS_GetVc(S.get(), &Speed)) << Error(S);
+    return State == 0 && Speed != 0 ? -2 : State;
+}
 
 TEST_F(Sessions, TwoSessionsShareOnePortAndKeepTheirOwnErrors)
 {
@@ -162,6 +182,24 @@ TEST_F(Sessions, VirtualSessionsShareTheOneModel)
     EXPECT_EQ(Error(A), "Device is not open");
 }
 
+TEST_F(Sessions, TheVirtualControllersWatchdogCountsEveryCall)
+{
+    Session A = New("virtual"), Observer = New("virtual");
+    ASSERT_TRUE(VLMS_OpenDevice(A.get())) << Error(A);
+    QuickDrive(A);
+    ASSERT_TRUE(VLMS_SetWatchdog(A.get(), 200)) << Error(A);
+    ASSERT_TRUE(VLMS_StartD(A.get(), 1));
+    for (int I = 0; I < 8; ++I) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(StateOf(A), 3);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(VLMS_OpenDevice(Observer.get())) << Error(Observer);
+    EXPECT_EQ(StateOf(Observer), 0);
+    ASSERT_TRUE(VLMS_SetWatchdog(A.get(), 0));
+    EXPECT_FALSE(VLMS_SetWatchdog(A.get(), -5));
+}
+
 TEST_F(Sessions, AMalformedLinkOrAddressSaysWhatIsWrong)
 {
     Session Bad = New("serial:/dev/null?adress=1");
@@ -273,6 +311,118 @@ TEST_F(Sessions, TwoControllersOnOneLineFromTwoThreads)
         nullptr, &Seen, Text, sizeof Text))
         << Text;
     EXPECT_EQ(Seen, (std::vector<int32_t>{1, 2}));
+}
+
+TEST_F(Sessions, TheWatchdogStopsARunWhenItsSessionStopsPolling)
+{
+    LineSim Sim;
+    ASSERT_TRUE(Sim.Start());
+    Session S = New("serial:" + Sim.Link + "?watchdog=300");
+    ASSERT_TRUE(VLMS_OpenDevice(S.get())) << Error(S);
+    QuickDrive(S);
+    ASSERT_TRUE(VLMS_StartD(S.get(), 1)) << Error(S);
+    // Polled every 50 ms for a second: it runs.
+    for (int I = 0; I < 20; ++I) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_EQ(StateOf(S), 3) << "poll " << I;
+    }
+    // Quiet for longer than the watchdog: ramped down.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(StateOf(S), 0);
+
+    // VLMS_SetWatchdog(0) turns it off; a second session that opens with
+    // watchdog=0 would do the same.
+    ASSERT_TRUE(VLMS_SetWatchdog(S.get(), 0)) << Error(S);
+    ASSERT_TRUE(VLMS_StartD(S.get(), -1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(StateOf(S), 3);
+    ASSERT_TRUE(VLMS_SetWatchdog(S.get(), 200)) << Error(S);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(StateOf(S), 0);
+    EXPECT_FALSE(VLMS_SetWatchdog(S.get(), 70000));
+    EXPECT_EQ(Error(S), "VLMS_SetWatchdog: 70000 ms is out of range 0..65535");
+}
+
+// velmor-sim serving RTU over TCP (one client at a time, so a killed
+// client's successor gets in at once); its address as "tcp:HOST:PORT".
+struct TcpSim {
+    std::string Folder = LinkTest::MakeTempFolder();
+    LinkTest::ChildProcess Process;
+    std::string Link;
+    bool Start()
+    {
+        std::string Line;
+        if (!Process.Start(LinkTest::SimExe(), {"--tcp", "127.0.0.1:0"},
+                           {"VELMOR_SIM_STATE=" + Folder + "/state.ini", "VELMOR_SIM_CONTROL=" + Folder + "/control"}) ||
+            !Process.ReadLine(Line, 5000))
+            return false;
+        Link = "tcp:" + Line + "?baud=115200";
+        return true;
+    }
+};
+
+// A master in a child process: opens Link, sets the motor running, says
+// so on the pipe and polls every 50 ms until it is killed (at most 20 s).
+pid_t RunningMaster(const std::string& Link, int& Ready)
+{
+    int Pipe[2];
+    if (::pipe(Pipe) != 0)
+        return -1;
+    const pid_t Pid = ::fork();
+    if (Pid == 0) {
+        ::close(Pipe[0]);
+        VLMS_Session* S = VLMS_New(Link.c_str(), 0);
+        int32_t State = 0;
+        if (!VLMS_OpenDevice(S) || !VLMS_SetVm(S, 100) || !VLMS_SetVw(S, 1000) || !VLMS_SetAw(S, 40000) ||
+            !VLMS_StartD(S, 1))
+            ::_exit(1);
+        for (int I = 0; I < 400; ++I) {
+            if (!VLMS_GetStat(S, &State))
+                ::_exit(2);
+            if (I == 10 && (State != 3 || ::write(Pipe[1], "r", 1) != 1))
+                ::_exit(3);
+            ::usleep(50000);
+        }
+        ::_exit(4);
+    }
+    ::close(Pipe[1]);
+    Ready = Pipe[0];
+    return Pid;
+}
+
+// After the master polled for 0.5 s and was killed with -9, 800 ms later:
+// the motor's state seen by a new master.
+int32_t StateAfterTheMasterDied(const TcpSim& Sim, const std::string& MasterLink)
+{
+    int Ready = -1;
+    const pid_t Pid = RunningMaster(MasterLink, Ready);
+    EXPECT_GT(Pid, 0);
+    if (Pid <= 0)
+        return -1;
+    pollfd P{Ready, POLLIN, 0};
+    char Byte = 0;
+    const bool Running = ::poll(&P, 1, 10000) == 1 && ::read(Ready, &Byte, 1) == 1;
+    ::kill(Pid, SIGKILL);
+    int Status = 0;
+    ::waitpid(Pid, &Status, 0);
+    ::close(Ready);
+    EXPECT_TRUE(Running) << "the master did not get the motor going";
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    Session After = New(Sim.Link);
+    EXPECT_TRUE(LinkTest::WaitUntil([&] { return VLMS_OpenDevice(After.get()) != 0; }, 3000)) << Error(After);
+    const int32_t State = StateOf(After);
+    EXPECT_TRUE(VLMS_Stop(After.get()));
+    return State;
+}
+
+TEST_F(Sessions, TheWatchdogStopsARunWhoseMasterWasKilled)
+{
+    TcpSim Sim;
+    ASSERT_TRUE(Sim.Start());
+    // Without it, the motor runs on after its master's death.
+    EXPECT_EQ(StateAfterTheMasterDied(Sim, Sim.Link + "&watchdog=0"), 3);
+    // With it, the motor is ramped down.
+    EXPECT_EQ(StateAfterTheMasterDied(Sim, Sim.Link + "&watchdog=300"), 0);
 }
 
 // What a scan reported.

@@ -102,7 +102,7 @@ TEST_F(FrontRead, EachOpenWhileNoLinkIsUpReadsTheSettingAgain)
     for (int Try = 0; Try < 2; ++Try) {
         EXPECT_FALSE(VLM_OpenDevice());
         EXPECT_EQ(Text(VLM_GetLastError), "Link setting in " + File.string() +
-                                              ": unknown option \"adress\" (known: baud, address, timeout, parity, stopbits, trace) (read "
+                                              ": unknown option \"adress\" (known: baud, address, timeout, parity, stopbits, trace, watchdog) (read "
                                               "\"serial:" + Sim.Link + "?adress=1\")");
     }
     int32_t V = 0;

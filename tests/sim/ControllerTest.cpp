@@ -316,3 +316,59 @@ TEST_F(ControllerTest, SupplyVoltageRipplesAround24Volts)
     EXPECT_EQ(Seen, (std::set<int32_t>{239, 240, 241}));
     EXPECT_EQ(Sim::VirtualController::SupplyReading(-1), Sim::VirtualController::SupplyReading(999999999));
 }
+
+TEST_F(ControllerTest, TheWatchdogRampsDownAMotorNobodyTalksTo)
+{
+    MakeDrive();
+    EXPECT_EQ(Device->Watchdog(), 0); // off at power-on
+    EXPECT_FALSE(Device->SetWatchdog(-1));
+    EXPECT_EQ(ErrorText(*Device), "Watchdog time -1 ms is out of range 0..65535");
+    EXPECT_FALSE(Device->SetWatchdog(65536));
+    ASSERT_TRUE(Device->SetWatchdog(500));
+    ASSERT_TRUE(Device->StartD(1));
+    // Heard every 300 ms: it runs on.
+    for (int I = 0; I < 10; ++I) {
+        Wait(0.3);
+        Device->Heard();
+    }
+    EXPECT_EQ(Stat(), 3);
+    EXPECT_EQ(Vc(), 1000);
+    EXPECT_FALSE(Device->TakeWatchdogStop());
+    // Reads without a request heard (the model's own) do not feed it.
+    const int32_t LastHeardAt = Nc();
+    // Silence: 0.5 s more at 1000, then the ramp from 1000 to 100 (0.9 s,
+    // 495 half-steps), whenever the model is next looked at.
+    Wait(3);
+    EXPECT_EQ(Stat(), 0);
+    EXPECT_EQ(Vc(), 0);
+    EXPECT_EQ(Nc(), LastHeardAt + 500 + 495);
+    EXPECT_TRUE(Device->TakeWatchdogStop());
+    EXPECT_FALSE(Device->TakeWatchdogStop()) << "said once";
+
+    // A motor at rest is left alone, however long the silence.
+    Device->Heard();
+    Wait(5);
+    EXPECT_EQ(Stat(), 0);
+    EXPECT_FALSE(Device->TakeWatchdogStop());
+
+    // Off: the motion goes on without anyone.
+    ASSERT_TRUE(Device->SetWatchdog(0));
+    ASSERT_TRUE(Device->StartD(-1));
+    Wait(10);
+    EXPECT_EQ(Stat(), 3);
+    EXPECT_FALSE(Device->TakeWatchdogStop());
+}
+
+TEST_F(ControllerTest, TheWatchdogStopsAPositioningRunOnItsRamp)
+{
+    MakeDrive();
+    ASSERT_TRUE(Device->SetWatchdog(200));
+    ASSERT_TRUE(Device->StartN(900));
+    Device->Heard();
+    // 0.2 s into the ramp (speed 300, 40 half-steps): ramped down from there
+    // to Vm (0.2 s, 40 more), well short of the target.
+    Wait(2);
+    EXPECT_EQ(Stat(), 0);
+    EXPECT_EQ(Nc(), 80);
+    EXPECT_TRUE(Device->TakeWatchdogStop());
+}
