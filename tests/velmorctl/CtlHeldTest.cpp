@@ -158,6 +158,15 @@ TEST_F(Ctl, AddressAndWatchdogAreTheLinksOptionsForTheRun)
               "0 modbus-tcp:127.0.0.1:5020?baud=115200&address=2");
     setenv("VELMOR_LINK", "tcp:127.0.0.1:4001", 1);
     EXPECT_EQ(LinkOf({"--address", "247", "status"}), "0 tcp:127.0.0.1:4001?address=247");
+    EXPECT_EQ(LinkOf({"--link", "serial:/dev/ttyUSB0?watchdog=100&trace=/tmp/t&x", "--watchdog", "250", "--address", "3",
+                      "run", "forward"}),
+              "1 (unset)") << "a malformed link (the option x) is refused, with or without the options added";
+    EXPECT_EQ(LinkOf({"--link", "serial:/dev/ttyUSB0?watchdog=100&baud=9600", "--watchdog", "250", "--address", "3",
+                      "run", "forward"}),
+              "0 serial:/dev/ttyUSB0?baud=9600&address=3&watchdog=250");
+    EXPECT_EQ(VD::Log(), Session({"VLM_StartD(1)"}));
+    EXPECT_EQ(LinkOf({"--link", "modbus-tcp:127.0.0.1:5020", "--watchdog", "0", "info"}),
+              "0 modbus-tcp:127.0.0.1:5020?watchdog=0");
 
     // Wrong ones send nothing.
     for (const Strings& Bad : {Strings{"--address", "0", "info"}, Strings{"--address", "248", "info"},

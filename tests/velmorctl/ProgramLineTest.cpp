@@ -333,6 +333,39 @@ TEST_F(OnTheLine, AddressPicksOneOfTheControllersOnTheLineAndScanFindsThemAll)
     EXPECT_EQ(R.Err.find("scanned 247 of 247"), std::string::npos) << R.Err;
 }
 
+TEST_F(OnTheLine, WatchdogStopsARunNobodyPollsAndNotOneThatIsWatched)
+{
+    StartSim();
+    ASSERT_EQ(RunCtl({"set", "vw=2000", "aw=20000"}).Code, 0);
+    const auto Quiet = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); };
+
+    // A one-shot run with the watchdog: nothing polls, so it stops.
+    Result R = RunCtl({"--watchdog", "300", "run", "forward"});
+    ASSERT_EQ(R.Code, 0) << R.Err;
+    Quiet();
+    Status S = ReadStatus();
+    EXPECT_EQ(S.Speed, 0);
+    EXPECT_EQ(S.State, 0);
+
+    // A watch is a master that polls: the run goes on while it watches.
+    ASSERT_EQ(RunCtl({"--watchdog", "300", "run", "forward"}).Code, 0);
+    R = RunCtl({"--watchdog", "300", "watch", "--interval", "50", "--count", "30"});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    const size_t LastRow = R.Out.rfind("Rotating...");
+    ASSERT_NE(LastRow, std::string::npos) << R.Out;
+    EXPECT_EQ(R.Out.find("Stopped"), std::string::npos) << R.Out;
+    Quiet();
+    EXPECT_EQ(ReadStatus().Speed, 0) << "stopped once the watch had ended";
+
+    // --watchdog 0 turns it off: the run outlives its command.
+    ASSERT_EQ(RunCtl({"--watchdog", "0", "run", "backward"}).Code, 0);
+    Quiet();
+    S = ReadStatus();
+    EXPECT_EQ(S.State, 3);
+    EXPECT_EQ(S.Speed, -2000);
+    EXPECT_EQ(RunCtl({"stop", "--wait", "--timeout", "20"}).Code, 0);
+}
+
 TEST_F(OnTheLine, ALinkLossDuringAWatchLeavesRowsWithTheirErrors)
 {
     StartSim();
