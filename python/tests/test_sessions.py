@@ -210,3 +210,26 @@ def test_ctrl_c_cancels_a_scan_at_the_next_address(sim: Sim) -> None:
     assert proc.returncode == -signal.SIGINT and "not cancelled" not in out, err
     assert "KeyboardInterrupt" in err
     assert time.monotonic() - started < 2
+
+
+def test_the_watchdog_stops_a_motion_once_the_script_stops_polling(sim: Sim) -> None:
+    clean(sim)
+    with velmor.Controller(link=line(sim), watchdog=300) as c:
+        c.configure(working_speed=2000, acceleration=20000)
+        c.run("forward")
+        # Polled: it goes on, well past the watchdog's time.
+        deadline = time.monotonic() + 1.0
+        while time.monotonic() < deadline:
+            assert c.status().moving
+            time.sleep(0.05)
+    time.sleep(1.5)  # nobody polls now
+    with velmor.Controller(link=line(sim), watchdog=0) as c:
+        st = c.status()
+        assert st.speed == 0 and st.state == velmor.State.STOPPED
+        c.run("forward")
+    time.sleep(1.0)  # off: the run outlives the script
+    with velmor.Controller(link=line(sim)) as c:
+        assert c.status().speed == 2000
+        c.stop(wait=True)
+    with pytest.raises(ValueError):
+        velmor.Controller(link=line(sim), watchdog=70000)
