@@ -133,7 +133,21 @@ const CommandInfo Commands[] = {
      "  velmorctl set step=half decay=fast vm=100 vw=2000 aw=4000\n"
      "  velmorctl set limits=3,3,1 control=0x21\n",
      false, Detail::Set},
-    {"apply-settings", "apply-settings [--strict] [FILE]",
+    {"get-settings", "get-settings [FILE]",
+     "write the parameters the controller holds as a panel settings file",
+     "Reads the parameters the controller holds (one read of its holding\n"
+     "registers 0x0000..0x0017) and writes them in the panel's settings format,\n"
+     "so that apply-settings of the file sends them back unchanged: to FILE, or\n"
+     "to standard output without one. A FILE that is there keeps its other\n"
+     "entries (the window's place, the target field...); its maximum speed is\n"
+     "raised to the working speed held when it is below it. A FILE that holds\n"
+     "none of the panel's settings is not overwritten (exit 1). A value the\n"
+     "file cannot carry back is named on standard error (exit 2, the rest is\n"
+     "written).\n"
+     "\nExamples:\n  velmorctl get-settings bench-3.ini\n"
+     "  velmorctl --address 2 get-settings > axis-y.ini\n",
+     false, Detail::GetSettings},
+    {"apply-settings", "apply-settings [--strict] [--verify|--diff] [FILE]",
      "send the parameters of a panel settings file",
      "Sends every parameter of a panel settings file exactly as the panel does\n"
      "when its link comes up: VLM_SetMode, VLM_SetIh, VLM_SetIa, VLM_SetIw,\n"
@@ -147,13 +161,32 @@ const CommandInfo Commands[] = {
      "(exit 1, nothing sent). A key whose value is not a whole number is named\n"
      "on standard error with the default the panel uses instead.\n"
      "  --strict       refuse such a file instead (exit 1, nothing sent)\n"
-     "\nExamples:\n  velmorctl apply-settings\n  velmorctl apply-settings --strict bench-3.ini\n",
+     "  --verify       once sent, read the parameters back (as get-settings\n"
+     "                 does) and exit 2 when the controller holds any value\n"
+     "                 otherwise than sent, each named on standard error\n"
+     "  --diff         send nothing: read the parameters the controller holds\n"
+     "                 and print each that the file would change, as\n"
+     "                 \"NAME: HELD -> FILE\", then how many\n"
+     "\nExamples:\n  velmorctl apply-settings\n  velmorctl apply-settings --strict bench-3.ini\n"
+     "  velmorctl apply-settings --diff bench-3.ini\n  velmorctl apply-settings --verify bench-3.ini\n",
      false, Detail::ApplySettings},
     {"store", "store",
      "store the parameters in the controller's EEPROM",
      "Stores the controller's parameters in its EEPROM: VLM_SavePar.\n"
      "\nExample:\n  velmorctl store\n",
      false, Detail::Store},
+    {"scan", "scan [--addresses LIST]",
+     "find the controllers on the link's line",
+     "Probes each address of the link's line (1..247, or LIST) with one\n"
+     "read-only request, a short deadline and no retry, and prints each\n"
+     "controller that answered: its address and identification text, one a\n"
+     "line. The progress goes to standard error. A signal (Ctrl-C, SIGTERM,\n"
+     "SIGHUP) cancels the scan: what was found is printed, exit 128 + the\n"
+     "signal's number. A link that does not open exits 3.\n"
+     "  --addresses LIST  addresses and ranges joined by commas: 1-10,15\n"
+     "\nExamples:\n  velmorctl --link 'serial:/dev/ttyUSB0?baud=9600' scan\n"
+     "  velmorctl scan --addresses 1-16\n",
+     false, Detail::Scan},
     {"ports", "ports",
      "the serial ports a link could use",
      "Lists the serial ports a link could use: first the stable names of\n"
@@ -173,7 +206,9 @@ const char* const ExitCodesHelp =
     "         names where it was read: --link, $VELMOR_LINK or link.conf), a\n"
     "         settings file refused by apply-settings\n"
     "  2      the controller refused a value or command (its text on standard\n"
-    "         error), or a motion came to rest short of its target\n"
+    "         error), or a motion came to rest short of its target; apply-settings\n"
+    "         --verify read back a value other than sent, get-settings met one\n"
+    "         the settings file cannot carry\n"
     "  3      no connection: the device did not open (absent, busy, not\n"
     "         permitted, silent; the library's text on standard error)\n"
     "  4      a limit switch stopped the motion\n"
@@ -183,8 +218,8 @@ const char* const ExitCodesHelp =
     "  7      standard output or the CSV file could not be written (a motion\n"
     "         started with --wait is at rest or stopped first)\n"
     "  128+N  signal N (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP) ended the command;\n"
-    "         in a wait or a watch, after the stop was sent and the motor came to\n"
-    "         rest\n";
+    "         in a wait, after the stop was sent and the motor came to rest (a\n"
+    "         watch sends no stop)\n";
 
 } // namespace
 
@@ -196,6 +231,13 @@ const CommandInfo* FindCommand(const std::string& Name)
     return nullptr;
 }
 
+std::string OwnOptions(const CommandInfo& C)
+{
+    // A scan probes every address and writes nothing to any.
+    return std::string(C.Name) == "scan" ? "[--link SPEC] [--lock-wait S] "
+                                          : "[--link SPEC] [--address N] [--watchdog MS] [--lock-wait S] ";
+}
+
 std::string UsageLine(const CommandInfo& C)
 {
     return std::string(C.Usage) + (C.Motion ? " [--wait [--timeout S] [--json]]" : "");
@@ -203,7 +245,7 @@ std::string UsageLine(const CommandInfo& C)
 
 void PrintUsage(std::ostream& Out)
 {
-    Out << "Usage: velmorctl [--link SPEC] [--lock-wait S] COMMAND [ARGUMENTS]\n"
+    Out << "Usage: velmorctl [--link SPEC] [--address N] [--watchdog MS] [--lock-wait S] COMMAND [ARGUMENTS]\n"
            "       velmorctl COMMAND --help\n"
            "       velmorctl --version\n"
            "\n"
@@ -232,6 +274,13 @@ void PrintUsage(std::ostream& Out)
            "                 serial:PATH[?baud=N&address=N&timeout=MS] (see ports),\n"
            "                 tcp:HOST:PORT[?...] with a numeric HOST. Checked before\n"
            "                 the device is opened\n"
+           "  --address N    the controller at address N (1..247) on the link's line,\n"
+           "                 for every command: the link's address= (unit= on\n"
+           "                 modbus-tcp) for this run\n"
+           "  --watchdog MS  write the controller's communication watchdog at the\n"
+           "                 open: while it moves, the motor ramps down once no\n"
+           "                 request has come for MS ms (0: off); the link's\n"
+           "                 watchdog= for this run\n"
            "  --lock-wait S  when the port is busy (the library's text says \"busy\":\n"
            "                 another program holds it), try the open again every\n"
            "                 100 ms for up to S seconds; an absent or forbidden port\n"
@@ -245,7 +294,7 @@ void PrintUsage(std::ostream& Out)
 
 void PrintCommandHelp(std::ostream& Out, const CommandInfo& C)
 {
-    Out << "Usage: velmorctl [--link SPEC] [--lock-wait S] " << UsageLine(C) << "\n\n" << C.Help;
+    Out << "Usage: velmorctl " << OwnOptions(C) << UsageLine(C) << "\n\n" << C.Help;
     if (C.Motion)
         Out << "\nOptions:\n" << WaitHelp;
     Out << "\n" << ExitCodesHelp;

@@ -28,6 +28,9 @@ struct CommandInfo {
 // The command of that name, or null.
 const CommandInfo* FindCommand(const std::string& Name);
 
+// The program's options the command takes, as its usage line shows them.
+std::string OwnOptions(const CommandInfo& C);
+
 // The command's usage after "velmorctl ", the motion options included.
 std::string UsageLine(const CommandInfo& C);
 
@@ -40,9 +43,15 @@ void PrintCommandHelp(std::ostream& Out, const CommandInfo& C);
 struct CommandLine {
     std::vector<std::string> Rest; // the command (or "help") and its arguments
     std::string Link, LockWait;    // the values of --link and --lock-wait
-    bool HaveLink = false, HaveLockWait = false;
+    std::string Address, Watchdog; // the values of --address and --watchdog
+    bool HaveLink = false, HaveLockWait = false, HaveAddress = false, HaveWatchdog = false;
     bool Help = false, ShowVersion = false;
 };
+
+// The link line with option Key set to Value: an option of that name (and,
+// for address, its other name unit) taken out of the line's options, then
+// the new one added at their end. The line is not checked here.
+std::string WithLinkOption(const std::string& Line, const std::string& Key, const std::string& Value);
 
 // Fails with what is wrong: an option given twice or without its value.
 Core::Result<CommandLine> ParseCommandLine(const std::vector<std::string>& Args);

@@ -3,11 +3,13 @@
 // What the command units of velmorctl share; not for use outside velmorctl/.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "settings/PanelSettings.h"
 #include "velmorctl/Ctl.h"
 
 namespace VelmorCtl {
@@ -74,6 +76,25 @@ public:
     Session& operator=(const Session&) = delete;
 };
 
+// An open tried again while the port is busy, as Session does: Open until
+// it succeeds, Error the text of its failure; OpenFailed when it gives up.
+void OpenWithLockWait(Context& Ctx, const std::function<bool()>& Open, const std::function<std::string()>& Error);
+
+// The parameters the controller holds, read through a library session of
+// their own on this run's link (VLMS_ReadParameters): in the order and
+// meaning of what apply-settings sends. OpenFailed when the session does
+// not open; LinkLostError with the library's text when the read fails.
+struct LinkLostError : std::runtime_error { using std::runtime_error::runtime_error; };
+PanelSettings::DeviceParameters ReadHeldParameters(Context& Ctx);
+
+// A parameter the controller holds otherwise than wanted.
+struct Difference {
+    const char* Name; // "vw", "limits.backward": the keys of set
+    int32_t Held, Wanted;
+};
+std::vector<Difference> Differences(const PanelSettings::DeviceParameters& Held,
+                                    const PanelSettings::DeviceParameters& Wanted);
+
 // The library's text after a failed call, in UTF-8.
 std::string LastErrorText();
 
@@ -108,6 +129,8 @@ int Set(const std::vector<std::string>& Args, Context& Ctx);
 int ApplySettings(const std::vector<std::string>& Args, Context& Ctx);
 int Store(const std::vector<std::string>& Args, Context& Ctx);
 int Ports(const std::vector<std::string>& Args, Context& Ctx);
+int GetSettings(const std::vector<std::string>& Args, Context& Ctx);
+int Scan(const std::vector<std::string>& Args, Context& Ctx);
 
 } // namespace Detail
 } // namespace VelmorCtl

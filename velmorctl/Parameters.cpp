@@ -6,6 +6,7 @@
 #include <cmath>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <ostream>
 
 #include "core/DeviceState.h"
@@ -150,8 +151,10 @@ int Set(const std::vector<std::string>& Args, Context& Ctx)
 
 int ApplySettings(const std::vector<std::string>& Args, Context& Ctx)
 {
-    const ParsedArgs P = ParseArgs(Args, {{"--strict", false}});
+    const ParsedArgs P = ParseArgs(Args, {{"--strict", false}, {"--verify", false}, {"--diff", false}});
     ExpectPositionals(P, 0, 1);
+    if (P.Has("--verify") && P.Has("--diff"))
+        throw UsageError{"--verify and --diff go separately: --diff sends nothing"};
     const std::string Path =
         P.Positional.empty() ? PanelSettingsFileBeside(Ctx.ExePath) : P.Positional[0];
     struct stat St {};
@@ -194,19 +197,138 @@ int ApplySettings(const std::vector<std::string>& Args, Context& Ctx)
     }
     const DeviceParameters D = PanelSettings::ConnectionParameters(V);
 
-    Session Device(Ctx);
-    Ctx.Out << "file: " << Path << '\n';
-    Sender S{Ctx.Out};
-    S.Mode(D.Step, D.Decay);
-    S.One(Commands::SetIh, "VLM_SetIh", D.Ih);
-    S.One(Commands::SetIa, "VLM_SetIa", D.Ia);
-    S.One(Commands::SetIw, "VLM_SetIw", D.Iw);
-    S.One(Commands::SetVm, "VLM_SetVm", D.Vm);
-    S.One(Commands::SetVw, "VLM_SetVw", D.Vw);
-    S.One(Commands::SetAw, "VLM_SetAw", D.Aw);
-    S.Lim(D.LimBackward, D.LimForward, D.LimHome);
-    S.One(Commands::SetCtrl, "VLM_SetCtrl", D.Control);
+    if (P.Has("--diff")) {
+        // What the file would change, read from the controller; nothing is
+        // sent.
+        const std::vector<Difference> Diff = Differences(ReadHeldParameters(Ctx), D);
+        Ctx.Out << "file: " << Path << '\n';
+        for (const Difference& X : Diff)
+            Line(Ctx.Out, "%s: %d -> %d", X.Name, X.Held, X.Wanted);
+        Line(Ctx.Out, "%zu of 12 parameters would change; nothing sent", Diff.size());
+        return ExitOk;
+    }
+
+    {
+        Session Device(Ctx);
+        Ctx.Out << "file: " << Path << '\n';
+        Sender S{Ctx.Out};
+        S.Mode(D.Step, D.Decay);
+        S.One(Commands::SetIh, "VLM_SetIh", D.Ih);
+        S.One(Commands::SetIa, "VLM_SetIa", D.Ia);
+        S.One(Commands::SetIw, "VLM_SetIw", D.Iw);
+        S.One(Commands::SetVm, "VLM_SetVm", D.Vm);
+        S.One(Commands::SetVw, "VLM_SetVw", D.Vw);
+        S.One(Commands::SetAw, "VLM_SetAw", D.Aw);
+        S.Lim(D.LimBackward, D.LimForward, D.LimHome);
+        S.One(Commands::SetCtrl, "VLM_SetCtrl", D.Control);
+    }
+    if (P.Has("--verify")) {
+        // Read back once the sends are done and the device closed: what
+        // the controller holds, not what it was told.
+        CheckOutput(Ctx);
+        const std::vector<Difference> Diff = Differences(ReadHeldParameters(Ctx), D);
+        if (!Diff.empty()) {
+            for (const Difference& X : Diff)
+                Ctx.Err << "velmorctl: --verify: " << X.Name << " was sent as " << X.Wanted
+                        << ", the controller holds " << X.Held << '\n';
+            return ExitRefused;
+        }
+        Ctx.Out << "verified: the controller holds every value sent\n";
+    }
     return ExitOk;
+}
+
+namespace {
+
+// The file's values from what the controller holds, over Base (the file's
+// own values, or the first run's): the maximum speed raised to the working
+// speed when it is below it, the holding current on when one is held. Names
+// each value the file cannot carry back in Lost.
+PanelSettings::Values FromHeld(const DeviceParameters& H, PanelSettings::Values V, std::vector<Difference>& Lost)
+{
+    using namespace PanelSettings;
+    V[Microstep] = H.Step == 1 ? 0 : H.Step == 2 ? 1 : H.Step;
+    V[Decay] = H.Decay;
+    V[Iw] = H.Iw;
+    V[Ia] = H.Ia;
+    V[Hold] = H.Ih != 0;
+    if (H.Ih != 0)
+        V[Ih] = H.Ih;
+    V[Vm] = H.Vm;
+    V[Vw] = H.Vw;
+    if (V[Vmax] < H.Vw)
+        V[Vmax] = H.Vw;
+    V[Aw] = H.Aw;
+    V[LimL] = H.LimBackward;
+    V[LimR] = H.LimForward;
+    V[LimHome] = H.LimHome;
+    V[ControlMode] = H.Control;
+    // The file is right when the panel would send exactly what is held.
+    Lost = Differences(ConnectionParameters(V), H);
+    return V;
+}
+
+} // namespace
+
+int GetSettings(const std::vector<std::string>& Args, Context& Ctx)
+{
+    const ParsedArgs P = ParseArgs(Args, {});
+    ExpectPositionals(P, 0, 1);
+    const std::string Path = P.Positional.empty() ? "" : P.Positional[0];
+    // A file that is there keeps what is not a parameter (the window's
+    // place, the target field...); one that is not the panel's is not
+    // overwritten.
+    std::unique_ptr<TIniFile> Ini;
+    PanelSettings::Values Base = PanelSettings::Defaults();
+    try {
+        // For standard output, a file that cannot exist: an empty start.
+        Ini = std::make_unique<TIniFile>(Path.empty() ? "/dev/null/velmor.ini" : Path);
+        if (!Path.empty()) {
+            struct stat St {};
+            if (::stat(Path.c_str(), &St) == 0 && !S_ISREG(St.st_mode))
+                throw UsageError{"'" + Path + "' is not a settings file"};
+            bool Known = false;
+            for (int E = 0; E < PanelSettings::EntryCount; ++E) {
+                const PanelSettings::EntryInfo& I = PanelSettings::Info(static_cast<PanelSettings::Entry>(E));
+                Known = Known || Ini->ValueExists(I.Section, I.Key);
+            }
+            if (!Known && !Ini->Text().empty())
+                throw UsageError{"'" + Path + "' holds none of the panel's settings; not overwritten"};
+            Base = PanelSettings::Read(*Ini, Base);
+        }
+    } catch (const Exception& E) {
+        throw UsageError{"cannot read '" + Path + "': " + E.Message()};
+    }
+
+    const DeviceParameters Held = ReadHeldParameters(Ctx);
+    std::vector<Difference> Lost;
+    const PanelSettings::Values V = FromHeld(Held, Base, Lost);
+    // Only the parameters' entries: a fresh file leaves the window's place
+    // and the other fields to the panel's own defaults.
+    for (const PanelSettings::Entry E :
+         {PanelSettings::Microstep, PanelSettings::Decay, PanelSettings::Iw, PanelSettings::Ia, PanelSettings::Ih,
+          PanelSettings::Hold, PanelSettings::Vmax, PanelSettings::Vm, PanelSettings::Vw, PanelSettings::Aw,
+          PanelSettings::LimR, PanelSettings::LimL, PanelSettings::LimHome, PanelSettings::ControlMode}) {
+        const PanelSettings::EntryInfo& I = PanelSettings::Info(E);
+        if (I.Type == PanelSettings::EntryType::Boolean)
+            Ini->WriteBool(I.Section, I.Key, V[E] != 0);
+        else
+            Ini->WriteInteger(I.Section, I.Key, V[E]);
+    }
+    if (Path.empty()) {
+        Ctx.Out << Ini->Text();
+    } else {
+        try {
+            Ini->UpdateFile();
+        } catch (const Exception& E) {
+            throw OutputFailed{"the settings file '" + Path + "' (" + E.Message() + ")", 0};
+        }
+        Ctx.Out << "file: " << Path << '\n';
+    }
+    for (const Difference& X : Lost)
+        Ctx.Err << "velmorctl: the settings file cannot hold " << X.Name << "=" << X.Wanted << " (apply-settings would send "
+                << X.Held << ")\n";
+    return Lost.empty() ? ExitOk : ExitRefused;
 }
 
 } // namespace Detail

@@ -28,12 +28,22 @@ int Status(const std::vector<std::string>& Args, Context& Ctx)
     const ParsedArgs P = ParseArgs(Args, {{"--json", false}});
     ExpectPositionals(P, 0, 0);
     Session Device(Ctx);
-    const int32_t State = Commands::GetStat();
-    const int32_t Nc = Commands::GetNc();
-    const int32_t Vc = Commands::GetVc();
-    const int32_t Lim = Commands::GetLim();
-    const int32_t Nb = Commands::GetNb();
-    const double Volts = Commands::GetAdc();
+    int32_t State = 0, Nc = 0, Vc = 0, Lim = 0, Nb = 0;
+    double Volts = 0;
+    try {
+        State = Commands::GetStat();
+        Nc = Commands::GetNc();
+        Vc = Commands::GetVc();
+        Lim = Commands::GetLim();
+        Nb = Commands::GetNb();
+        Volts = Commands::GetAdc();
+    } catch (const EHardwareException& E) {
+        // A controller refuses no reading: one that fails is a link that
+        // failed after the open, and nothing is printed of a half status.
+        Ctx.Err << "velmorctl: the link was lost while reading the status: "
+                << (E.Message().empty() ? "the read failed" : E.Message()) << '\n';
+        return ExitLinkLost;
+    }
     const bool Backward = Lim & Core::ActiveBackward, Forward = Lim & Core::ActiveForward,
                HomeInput = Lim & Core::ActiveHome;
     const char* Text = Commands::StateText(State);

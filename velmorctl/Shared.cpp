@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <csignal>
+#include <functional>
 #include <ostream>
 
 #include "device/DeviceText.h"
@@ -152,11 +153,16 @@ std::string LastErrorText()
 
 Session::Session(Context& Ctx)
 {
+    OpenWithLockWait(Ctx, [] { return VLM_OpenDevice() != 0; }, [] { return LastErrorText(); });
+}
+
+void OpenWithLockWait(Context& Ctx, const std::function<bool()>& Open, const std::function<std::string()>& Error)
+{
     const int64_t Start = Ctx.Now();
     for (;;) {
-        if (VLM_OpenDevice())
+        if (Open())
             return;
-        std::string Text = LastErrorText();
+        std::string Text = Error();
         // Busy is the library's word for a port another program holds;
         // an absent or forbidden port, or a silent controller, is not
         // waited for.

@@ -119,10 +119,17 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
             Ctx.SleepUntil(Due);
         if (Ctx.Signal())
             break;
-        const double T = static_cast<double>(Ctx.Now() - Start) / Second;
-        const std::string Utc = UtcTime(WallNow(Ctx));
         ++Taken;
         Sample S;
+        // A sample is timed when its answer arrived, not when it was asked
+        // for: the first read fetches the status block (the others are
+        // answered from it), and a retry inside the library delays that
+        // answer. A failed sample is timed when its failure was known.
+        int64_t Answered = 0, AnsweredUtc = 0;
+        const auto Stamp = [&] {
+            Answered = Ctx.Now();
+            AnsweredUtc = WallNow(Ctx);
+        };
         if (!Connected) {
             // As the panel's poll does with a lost link: close, then open.
             VLM_CloseDevice();
@@ -130,19 +137,27 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
                 Connected = true;
             else
                 S.Error = LastErrorText();
+            Stamp();
         }
         if (Connected) {
+            bool FirstAnswered = false;
             try {
                 S.Nc = Commands::GetNc();
+                Stamp();
+                FirstAnswered = true;
                 S.Lim = Commands::GetLim();
                 S.Vc = Commands::GetVc();
                 S.State = Commands::GetStat();
                 S.Read = true;
             } catch (const EHardwareException& E) {
+                if (!FirstAnswered)
+                    Stamp();
                 Connected = false;
                 S.Error = E.Message().empty() ? "the read failed" : E.Message();
             }
         }
+        const double T = static_cast<double>(Answered - Start) / Second;
+        const std::string Utc = UtcTime(AnsweredUtc);
         if (S.Read) {
             const char* Text = Commands::StateText(S.State);
             Line(*Log, "%8.3f %-24s %11d %6d %6d  %s", T, Utc.c_str(), S.Nc, S.Vc, S.Lim, Text);
@@ -161,30 +176,12 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
         if (Start + K * Interval < Now)
             K = (Now - Start) / Interval + 1;
     }
+    // A watch only observes: a signal ends it with its summary and sends
+    // nothing, so a motion another program started goes on.
     int Code = Failed ? ExitLinkLost : ExitOk;
     if (const int N = Ctx.Signal()) {
-        // A stop request ends the watch as it ends a wait: the stop of the
-        // panel's stop button, and the state the motor came to rest in.
         Code = ExitSignal + N;
-        try {
-            Commands::StartD(0);
-            Ctx.Err << "velmorctl: interrupted (" << SignalName(N) << "); stop sent (VLM_StartD(0))\n";
-            int32_t State = 0, Speed = 0;
-            int Calm = 0;
-            for (int64_t Next = Ctx.Now(); Calm < 2;) {
-                Next += 100 * Millisecond;
-                while (Ctx.Now() < Next)
-                    Ctx.SleepUntil(Next);
-                State = Commands::GetStat();
-                Speed = Commands::GetVc();
-                Calm = Core::StateEnded(State) && Speed == 0 ? Calm + 1 : 0;
-            }
-            Line(*Log, "state: %s (%d), coordinate: %d", Commands::StateText(State), State, Commands::GetNc());
-        } catch (const EHardwareException& E) {
-            Ctx.Err << "velmorctl: interrupted (" << SignalName(N)
-                    << "); the stop (VLM_StartD(0)) or the reads after it failed: " << E.Message()
-                    << "; the motor may still be moving\n";
-        }
+        Ctx.Err << "velmorctl: interrupted (" << SignalName(N) << "); nothing sent, the motor is left as it is\n";
     }
     Line(*Log, "samples: %" PRId64 ", failed: %" PRId64, Taken, Failed);
     Flush();

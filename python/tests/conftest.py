@@ -57,14 +57,14 @@ def refused(call: Callable[[], object]) -> bool:
 
 
 class Sim:
-    def __init__(self, folder: Path) -> None:
+    def __init__(self, folder: Path, addresses: str = "1") -> None:
         self.line = folder / "line"
         self.state = folder / "state.ini"
         self.control = folder / "control"
         self.control.write_text("")
         self.proc = subprocess.Popen(
             [str(BIN / "velmor-sim"), "--pty", str(self.line), "--state", str(self.state),
-             "--control", str(self.control)],
+             "--control", str(self.control), "--address", addresses],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         assert self.proc.stdout is not None
         first = self.proc.stdout.readline()  # "SLAVE PATH" once it serves
@@ -106,3 +106,11 @@ def pytest_sessionfinish(session: pytest.Session, exitstatus: int) -> None:
     # A run that collected nothing is a broken suite, not a pass: fail it.
     if exitstatus == pytest.ExitCode.NO_TESTS_COLLECTED:
         session.exitstatus = pytest.ExitCode.TESTS_FAILED
+
+
+@pytest.fixture(scope="session")
+def sim_xy(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Sim]:
+    """velmor-sim serving two controllers, addresses 1 and 2, on one line."""
+    s = Sim(tmp_path_factory.mktemp("sim-xy"), addresses="1,2")
+    yield s
+    s.stop()

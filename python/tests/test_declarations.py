@@ -63,3 +63,25 @@ def test_help_documents_every_call() -> None:
     text = pydoc.render_doc(velmor, renderer=pydoc.plaintext)
     for call in ("goto", "move_by", "wait", "watch", "apply_settings", "configure", "ports"):
         assert call in text
+
+
+def test_every_session_function_of_the_library_header_is_declared_with_its_types() -> None:
+    text = (REPO / "libvelmor" / "velmor_session.h").read_text()
+    types = dict(C_TYPES, **{"VLMS_Session*": ctypes.c_void_p, "constchar*": ctypes.c_char_p,
+                             "VLMS_Parameters*": ctypes.POINTER(_library.Parameters),
+                             "constint32_t*": ctypes.POINTER(ctypes.c_int32), "VLMS_FoundFn": _library.FOUND_FN,
+                             "VLMS_ProgressFn": _library.PROGRESS_FN, "void*": ctypes.c_void_p,
+                             "char*": ctypes.c_char_p, "size_t": ctypes.c_size_t})
+    results = {"VLM_BOOL": ctypes.c_uint8, "void": None, "VLMS_Session*": ctypes.c_void_p, "int32_t": ctypes.c_int32}
+    header = {}
+    for result, name, params in re.findall(r"VLM_API\s+([\w*]+\s*\**)\s*(VLMS_\w+)\s*\(([^)]*)\)\s*;", text):
+        if name == "VLMS_ListPorts":
+            continue  # the port list belongs to velmor.ports(); every other function is bound here
+        args = ["".join(p.replace("*", " * ").split()[:-1]) for p in params.split(",")]
+        header[name] = (results[result.replace(" ", "")], [types[a] for a in args])
+    assert set(header) == set(_library.SESSION_DECLARATIONS)
+    for name, (result, args) in header.items():
+        assert _library.SESSION_DECLARATIONS[name] == (result, tuple(args)), name
+    fields = re.search(r"typedef struct VLMS_Parameters \{(.*?)\}", text, re.S)
+    assert fields is not None
+    assert [n for n, _ in _library.Parameters._fields_] == re.findall(r"int32_t (\w+);", fields.group(1))

@@ -13,18 +13,22 @@ from the source tree with PYTHONPATH=python).
         for sample in c.watch(0.1):
             ...
 
-Not thread-safe, by design: the library holds one device and one link per
-process, so one Controller is open at a time and used from one thread.
+Several Controllers may be open at once, each on its own session of the
+library (Controller(link=..., address=...)); each one is used from one
+thread at a time. scan(link) finds the controllers on a line; ports() lists
+the serial ports. States are velmor.State members, each its text.
 
-Exceptions: ConnectionError (the device did not open), Refused (the library
-reported a call as failed; its text), LimitReached, Timeout and NotOnTarget
-(a wait), all subclasses of velmor.Error. ports() lists the serial ports.
+Exceptions: ConnectionError (the device did not open), LinkLost (a subclass
+of it: the link failed; the Controller is closed until reopen()), Refused
+(the controller refused a value or command; the library's text),
+LimitReached, Timeout and NotOnTarget (a wait), all subclasses of
+velmor.Error.
 """
 
-from .controller import Controller, SettingsWarning, control_word, limit_word
-from .errors import ConnectionError, Error, LimitReached, NotOnTarget, Refused, Timeout
+from .controller import Controller, Found, Parameters, SettingsWarning, control_word, limit_word, scan
+from .errors import ConnectionError, Error, LimitReached, LinkLost, NotOnTarget, Refused, Timeout
 from .ports import Port, ports
-from .status import Limits, Sample, Status, state_text
+from .status import Limits, Sample, State, Status, state_text
 
 __version__ = "1.0.0"
 
@@ -32,17 +36,22 @@ __all__ = [
     "Controller",
     "ConnectionError",
     "Error",
+    "Found",
     "LimitReached",
     "Limits",
+    "LinkLost",
     "NotOnTarget",
+    "Parameters",
     "Port",
     "Refused",
     "Sample",
     "SettingsWarning",
+    "State",
     "Status",
     "Timeout",
     "control_word",
     "limit_word",
     "ports",
+    "scan",
     "state_text",
 ]

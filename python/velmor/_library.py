@@ -46,6 +46,32 @@ DECLARATIONS: Final[dict[str, tuple[Any, ...]]] = {
     "VLM_GetAdc": (_INT_OUT,),
 }
 
+_SESSION: Final = ctypes.c_void_p
+
+
+class Parameters(ctypes.Structure):
+    """VLMS_Parameters of libvelmor/velmor_session.h."""
+
+    _fields_ = [(name, ctypes.c_int32) for name in (
+        "step", "decay", "iw", "ia", "ih", "vm", "vw", "aw", "lim_backward", "lim_forward", "lim_home", "ctrl")]
+
+
+FOUND_FN: Final = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int32, ctypes.c_char_p)
+PROGRESS_FN: Final = ctypes.CFUNCTYPE(VLM_BOOL, ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32)
+
+# libvelmor's own interface (libvelmor/velmor_session.h): each of the 26 per
+# session, the session first, and what only sessions have. Name: (result,
+# argument types).
+SESSION_DECLARATIONS: Final[dict[str, tuple[Any, tuple[Any, ...]]]] = {
+    "VLMS_New": (_SESSION, (ctypes.c_char_p, _INT)),
+    "VLMS_Free": (None, (_SESSION,)),
+    **{"VLMS_" + name[4:]: (VLM_BOOL, (_SESSION, *args)) for name, args in DECLARATIONS.items()},
+    "VLMS_ReadParameters": (VLM_BOOL, (_SESSION, ctypes.POINTER(Parameters))),
+    "VLMS_SetWatchdog": (VLM_BOOL, (_SESSION, _INT)),
+    "VLMS_Scan": (VLM_BOOL, (ctypes.c_char_p, ctypes.POINTER(ctypes.c_int32), _INT, FOUND_FN, PROGRESS_FN,
+                             ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t)),
+}
+
 INSTALLED_LIBRARY: Final = "/usr/lib/velmor/libvelmor.so"
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -84,6 +110,15 @@ def candidates(path: Optional[PathLike] = None) -> list[Path]:
     return list(dict.fromkeys(p.resolve() if p.exists() else p for p in found))
 
 
+def _missing(path: Path, name: str) -> Any:
+    """Stands for a session function an older libvelmor does not have."""
+
+    def call(*args: Any) -> Any:
+        raise Error(f"{path} has no {name}: a newer libvelmor is needed")
+
+    return call
+
+
 class Library:
     """The loaded device library: its functions declared, each call checked."""
 
@@ -102,6 +137,23 @@ class Library:
             f.argtypes = list(argtypes)
             f.restype = VLM_BOOL
             self.functions[name] = f
+        # Sessions are libvelmor's own: another device library has the 26
+        # functions only.
+        self.sessions: dict[str, Any] = {}
+        if hasattr(self._dll, "VLMS_New"):
+            for name, (restype, argtypes) in SESSION_DECLARATIONS.items():
+                f = getattr(self._dll, name, None)
+                if f is None:
+                    f = _missing(path, name)
+                else:
+                    f.argtypes = list(argtypes)
+                    f.restype = restype
+                self.sessions[name] = f
+
+    @property
+    def has_sessions(self) -> bool:
+        """True when the library has libvelmor's sessions (VLMS_)."""
+        return bool(self.sessions)
 
     def raw(self, name: str, *args: Any) -> bool:
         """Calls one function; True when it reports success."""
@@ -149,3 +201,58 @@ def load(path: Optional[PathLike] = None) -> Library:
             return _loaded
     raise Error("no device library found; looked at " + ", ".join(str(p) for p in tried) +
                 " (give a path or set $VELMOR_LIBRARY)")
+
+
+class Front:
+    """The 26 functions of the library: its one process-wide device."""
+
+    def __init__(self, lib: Library) -> None:
+        self.lib = lib
+
+    def raw(self, name: str, *args: Any) -> bool:
+        return bool(self.lib.functions[name](*args))
+
+    def last_error(self) -> str:
+        return self.lib.last_error()
+
+    def free(self) -> None:
+        pass
+
+
+class Session:
+    """One libvelmor session (VLMS_New): a controller at an address on a
+    link, beside any other session of the process. Calls are named as the 26
+    functions ("VLM_SetVw") and go to the session's VLMS_ function."""
+
+    def __init__(self, lib: Library, link: Optional[str], address: int) -> None:
+        self.lib = lib
+        handle = lib.sessions["VLMS_New"](None if link is None else link.encode(), address)
+        if not handle:
+            raise MemoryError("VLMS_New: out of memory")
+        self.handle: Optional[int] = handle
+
+    def raw(self, name: str, *args: Any) -> bool:
+        if self.handle is None:
+            return False
+        return bool(self.lib.sessions["VLMS_" + name[4:]](self.handle, *args))
+
+    def last_error(self) -> str:
+        if self.handle is None:
+            return "the session is freed"
+        text = ctypes.c_char_p()
+        self.lib.sessions["VLMS_GetLastError"](self.handle, ctypes.byref(text))
+        return device_text(text.value)
+
+    def read_parameters(self) -> Optional[Parameters]:
+        out = Parameters()
+        if self.handle is None or not self.lib.sessions["VLMS_ReadParameters"](self.handle, ctypes.byref(out)):
+            return None
+        return out
+
+    def set_watchdog(self, ms: int) -> bool:
+        return self.handle is not None and bool(self.lib.sessions["VLMS_SetWatchdog"](self.handle, ms))
+
+    def free(self) -> None:
+        handle, self.handle = self.handle, None
+        if handle is not None:
+            self.lib.sessions["VLMS_Free"](handle)

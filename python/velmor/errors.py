@@ -9,7 +9,19 @@ if TYPE_CHECKING:
     from .status import Status
 
 
-class Error(Exception):
+class _Brief(type):
+    """The exceptions' type: help() shows what each class adds, not the
+    members every exception inherits (args, with_traceback, add_note...)."""
+
+    def __dir__(cls) -> list[str]:
+        names: set[str] = set()
+        for c in cls.__mro__:
+            if c.__module__.startswith("velmor."):
+                names.update(c.__dict__)
+        return sorted(names - {"__dict__", "__weakref__"})
+
+
+class Error(Exception, metaclass=_Brief):
     """Base of every exception this package raises for the controller."""
 
 
@@ -21,10 +33,21 @@ class ConnectionError(Error, builtins.ConnectionError):
         self.text = text
 
 
+class LinkLost(ConnectionError):
+    """The link to the controller failed after it opened (no answer, the
+    line or the gateway gone): `call` is the library function that failed,
+    `text` the library's text. The Controller is closed from then on (every
+    call raises LinkLost) until reopen(); a motion under way may go on."""
+
+    def __init__(self, call: str, text: str) -> None:
+        super().__init__(text)
+        self.call = call
+
+
 class Refused(Error):
-    """A call of the device library failed: the controller refused a value or
-    command, or a reading could not be made. `call` is the library function
-    (such as "VLM_SetVw"), `text` the library's own text, also the message."""
+    """The controller refused a value or command: `call` is the library
+    function (such as "VLM_SetVw"), `text` the library's own text, also the
+    message. A failed reading or a lost link raises LinkLost instead."""
 
     def __init__(self, call: str, text: str) -> None:
         super().__init__(text)

@@ -3,18 +3,54 @@
 from __future__ import annotations
 
 import dataclasses
+import enum
 from dataclasses import dataclass
 from typing import Any, Final, Optional
 
-STATE_TEXTS: Final[dict[int, str]] = {
-    0: "Stopped",
-    1: "Operation done",
-    2: "Limit reached",
-    3: "Rotating...",
-    4: "Positioning...",
-    5: "Encoder positioning...",
-    6: "Searching home...",
-}
+class _BriefEnum(enum.EnumType):
+    """help() shows the states and what State adds, not every str method."""
+
+    def __dir__(cls) -> list[str]:
+        return sorted(set(cls.__members__) | {n for n in cls.__dict__ if not n.startswith("_")} |
+                      {"__class__", "__doc__", "__module__"})
+
+
+class State(enum.StrEnum, metaclass=_BriefEnum):
+    """The controller's state. Each member is its text (a str: it compares,
+    prints and goes into JSON as "Stopped", "Rotating..." and so on, as
+    `velmorctl status` shows it) and has its `code` (0..6; UNKNOWN, for a
+    code outside them, has -1). State.of(code) gives the member of a code."""
+
+    STOPPED = "Stopped"
+    DONE = "Operation done"
+    LIMIT_REACHED = "Limit reached"
+    ROTATING = "Rotating..."
+    POSITIONING = "Positioning..."
+    ENCODER_POSITIONING = "Encoder positioning..."
+    SEARCHING_HOME = "Searching home..."
+    UNKNOWN = "Unknown state"
+
+    @property
+    def code(self) -> int:
+        """The state's code: 0..6, -1 for UNKNOWN."""
+        return _CODES[self]
+
+    @property
+    def motion(self) -> bool:
+        """True for a motion under way (ROTATING to SEARCHING_HOME)."""
+        return 3 <= _CODES[self] <= 6
+
+    @classmethod
+    def of(cls, code: int) -> "State":
+        """The member of a state code; UNKNOWN outside 0..6."""
+        return _BY_CODE.get(code, cls.UNKNOWN)
+
+
+_CODES: Final[dict[State, int]] = {s: i for i, s in enumerate(State)}
+_CODES[State.UNKNOWN] = -1
+_BY_CODE: Final[dict[int, State]] = {i: s for s, i in _CODES.items() if i >= 0}
+
+STATE_TEXTS: Final[dict[int, str]] = {i: str(s) for i, s in _BY_CODE.items()}
 
 # States 3 to 6 are a motion under way.
 MOTION_STATES: Final = frozenset((3, 4, 5, 6))
@@ -22,7 +58,7 @@ MOTION_STATES: Final = frozenset((3, 4, 5, 6))
 
 def state_text(code: int) -> str:
     """The text of a state code; "Unknown state" outside 0..6."""
-    return STATE_TEXTS.get(code, "Unknown state")
+    return str(State.of(code))
 
 
 @dataclass(frozen=True)
@@ -38,10 +74,11 @@ class Limits:
 @dataclass(frozen=True)
 class Status:
     """One reading of the controller, with the names and units of
-    `velmorctl status --json`: coordinates in half-steps, speed signed in
-    half-steps per second, supply voltage in volts."""
+    `velmorctl status --json`: `state` a State (its text), coordinates in
+    half-steps, speed signed in half-steps per second, supply voltage in
+    volts."""
 
-    state: str
+    state: State
     state_code: int
     coordinate: int
     speed: int
@@ -56,8 +93,11 @@ class Status:
         return self.state_code in MOTION_STATES or self.speed != 0
 
     def as_dict(self) -> dict[str, Any]:
-        """The reading as `velmorctl status --json` prints it."""
-        return dataclasses.asdict(self)
+        """The reading as `velmorctl status --json` prints it (the state as
+        its text)."""
+        d = dataclasses.asdict(self)
+        d["state"] = str(self.state)
+        return d
 
 
 @dataclass(frozen=True)

@@ -1,12 +1,14 @@
 #include "tests/support/VelmorDouble.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <sstream>
 
 #include "device/Operations.h"
+#include "libvelmor/velmor_session.h"
 
 namespace VelmorDouble {
 
@@ -33,6 +35,9 @@ struct State {
     Failure AllFailure;
     std::string LastError;
     bool LastErrorNull = false;
+    Parameters Held{1, 0, 200, 300, 0, 50, 100, 100, 0, 0, 0, 32};
+    std::string SessionLink;
+    std::vector<std::pair<int32_t, std::string>> ScanFound;
 };
 
 // The held open, shared with the thread that makes it.
@@ -131,7 +136,26 @@ struct Answer {
     template <class... Arg>
     VLM_BOOL operator()(Arg... Args) const
     {
-        return Enter(Name, {Args...});
+        if (!Enter(Name, {Args...}))
+            return 0;
+        Hold({Args...});
+        return 1;
+    }
+
+    // A setter's values become what the double holds.
+    void Hold(const std::vector<int32_t>& Args) const
+    {
+        static const struct {
+            const char* Setter;
+            size_t First;
+        } Setters[] = {{"SetMode", 0}, {"SetIw", 2}, {"SetIa", 3}, {"SetIh", 4}, {"SetVm", 5},
+                       {"SetVw", 6},   {"SetAw", 7}, {"SetLim", 8}, {"SetCtrl", 11}};
+        const std::string N = Name;
+        const std::string Short = N.substr(N.find('_') + 1);
+        for (const auto& X : Setters)
+            if (Short == X.Setter)
+                for (size_t I = 0; I < Args.size() && X.First + I < S().Held.size(); ++I)
+                    S().Held[X.First + I] = Args[I];
     }
 };
 
@@ -231,6 +255,11 @@ bool OpenWaiting()
 
 void SetCallSink(void (*Sink)(const Call&)) { GSink = Sink; }
 
+void SetParameters(const Parameters& P) { S().Held = P; }
+Parameters HeldParameters() { return S().Held; }
+std::string SessionLink() { return S().SessionLink; }
+void SetScanFound(const std::vector<std::pair<int32_t, std::string>>& Found) { S().ScanFound = Found; }
+
 } // namespace VelmorDouble
 
 using namespace VelmorDouble;
@@ -262,5 +291,71 @@ VLM_BOOL VLM_GetLastError(char** text)
     VLM_BOOL VLM_##Name Params { return Answer{"VLM_" #Name} Args; }
 VELMOR_DEVICE_OPERATIONS(VELMOR_DOUBLE)
 #undef VELMOR_DOUBLE
+
+} // extern "C"
+
+// The sessions: one token stands for every session.
+extern "C" {
+
+namespace {
+char SessionToken;
+}
+
+VLMS_Session* VLMS_New(const char* link, int32_t address)
+{
+    S().SessionLink = link ? link : "(null)";
+    Record(Call{"VLMS_New", {address}});
+    return reinterpret_cast<VLMS_Session*>(&SessionToken);
+}
+void VLMS_Free(VLMS_Session*) { Record(Call{"VLMS_Free", {}}); }
+VLM_BOOL VLMS_OpenDevice(VLMS_Session*)
+{
+    if (!Enter("VLMS_OpenDevice"))
+        return 0;
+    return S().OpenOk ? 1 : 0;
+}
+VLM_BOOL VLMS_CloseDevice(VLMS_Session*) { return Enter("VLMS_CloseDevice") ? 1 : 0; }
+VLM_BOOL VLMS_GetLastError(VLMS_Session*, char** text)
+{
+    Record(Call{"VLMS_GetLastError", {}});
+    if (text)
+        *text = S().LastErrorNull ? nullptr : const_cast<char*>(S().LastError.c_str());
+    return 1;
+}
+VLM_BOOL VLMS_ReadParameters(VLMS_Session*, VLMS_Parameters* out)
+{
+    if (!Enter("VLMS_ReadParameters"))
+        return 0;
+    const Parameters& P = S().Held;
+    if (out)
+        *out = VLMS_Parameters{P[0], P[1], P[2], P[3], P[4], P[5], P[6], P[7], P[8], P[9], P[10], P[11]};
+    return 1;
+}
+VLM_BOOL VLMS_Scan(const char* link, const int32_t* addresses, int32_t count, VLMS_FoundFn found,
+                   VLMS_ProgressFn progress, void* user, char* error, size_t error_size)
+{
+    S().SessionLink = link ? link : "(null)";
+    std::vector<int32_t> List;
+    if (addresses && count > 0)
+        List.assign(addresses, addresses + count);
+    else
+        for (int32_t A = 1; A <= 247; ++A)
+            List.push_back(A);
+    if (!Enter("VLMS_Scan", List)) {
+        if (error && error_size) {
+            std::snprintf(error, error_size, "%s", S().LastError.c_str());
+        }
+        return 0;
+    }
+    const int32_t Total = static_cast<int32_t>(List.size());
+    for (int32_t I = 0; I < Total; ++I) {
+        for (const auto& F : S().ScanFound)
+            if (F.first == List[static_cast<size_t>(I)] && found)
+                found(user, F.first, F.second.c_str());
+        if (progress && !progress(user, I + 1, Total))
+            break;
+    }
+    return 1;
+}
 
 } // extern "C"

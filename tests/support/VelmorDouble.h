@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -52,5 +53,22 @@ bool OpenWaiting();
 
 // Also hands every call, as it is recorded, to Sink (nullptr: none).
 void SetCallSink(void (*Sink)(const Call&));
+
+// The library's sessions (libvelmor/velmor_session.h), for the programs that
+// use them: VLMS_New(link, address) is recorded as "VLMS_New(address)" with
+// its link text kept (SessionLink), the other VLMS_ calls under their own
+// names, and Fail() and the reads' rules apply to them as to the VLM_ ones.
+
+// The twelve parameters in the order of VLMS_Parameters: step, decay, iw,
+// ia, ih, vm, vw, aw, backward, forward and home limit words, control word.
+using Parameters = std::array<int32_t, 12>;
+// What VLMS_ReadParameters gives: every parameter a setter (VLM_SetMode,
+// VLM_SetIw... or their VLMS_ forms) was last given, over these.
+void SetParameters(const Parameters& P);
+Parameters HeldParameters();
+// The link text of the last VLMS_New ("(null)" for a null one).
+std::string SessionLink();
+// The controllers VLMS_Scan finds among the addresses it probes.
+void SetScanFound(const std::vector<std::pair<int32_t, std::string>>& Found);
 
 } // namespace VelmorDouble

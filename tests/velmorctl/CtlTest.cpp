@@ -63,6 +63,26 @@ TEST_F(Ctl, StatusPrintsEveryReadingAsTextOrJson)
                          "\"home_coordinate\":4990,\"supply_volts\":24.1}\n");
 }
 
+TEST_F(Ctl, StatusOnALinkLostAfterTheOpenExitsSixAndPrintsNoHalfStatus)
+{
+    // Each of the readings failing: exit 6 (not 2, a refusal), the
+    // library's text, nothing on standard output, the device closed.
+    for (const char* Read : {"VLM_GetStat", "VLM_GetVc", "VLM_GetAdc"}) {
+        VD::Reset();
+        Out.str("");
+        Err.str("");
+        VD::Fail(Read, "No answer from the controller", -1);
+        EXPECT_EQ(Run({"status", "--json"}), 6) << Read;
+        EXPECT_EQ(Out.str(), "") << Read;
+        EXPECT_EQ(Err.str(), "velmorctl: the link was lost while reading the status: No answer from the controller\n")
+            << Read;
+        const Strings Log = VD::Log();
+        ASSERT_GE(Log.size(), 3u);
+        EXPECT_EQ(Log.back(), "VLM_CloseDevice()");
+        EXPECT_EQ(Log[Log.size() - 2], "VLM_GetLastError()");
+    }
+}
+
 TEST_F(Ctl, BadUsageSendsNothingAndExitsOneWithTheUsage)
 {
     const struct {

@@ -187,7 +187,9 @@ TEST_F(Ctl, WatchKeepsItsIntervalWhenReadsAreSlow)
     ASSERT_EQ(Run({"watch", "--count", "4"}), 0);
     const int64_t Start = 20 * Ms; // after the open
     EXPECT_EQ(Deadlines, (std::vector<int64_t>{Start + 100 * Ms, Start + 200 * Ms, Start + 300 * Ms}));
-    EXPECT_NE(Out.str().find("   0.300 2026-12-10T00:00:00.320Z           0      0      0  Stopped\n"
+    // Each row is timed at the answer of its first read, one call after
+    // it was due.
+    EXPECT_NE(Out.str().find("   0.320 2026-12-10T00:00:00.340Z           0      0      0  Stopped\n"
                              "samples: 4, failed: 0\n"),
               std::string::npos)
         << Out.str();
@@ -201,9 +203,9 @@ TEST_F(Ctl, WatchKeepsItsIntervalWhenReadsAreSlow)
     Out.str("");
     ASSERT_EQ(Run({"watch", "--count", "3", "--csv", "-"}), 0);
     EXPECT_EQ(Out.str(), "time_s,time_utc,coordinate,speed,limits,state_code,state,error\n"
-                         "0.000,2026-12-10T00:00:00.030Z,0,0,0,0,Stopped,\n"
-                         "0.200,2026-12-10T00:00:00.230Z,0,0,0,0,Stopped,\n"
-                         "0.400,2026-12-10T00:00:00.430Z,0,0,0,0,Stopped,\n");
+                         "0.030,2026-12-10T00:00:00.060Z,0,0,0,0,Stopped,\n"
+                         "0.230,2026-12-10T00:00:00.260Z,0,0,0,0,Stopped,\n"
+                         "0.430,2026-12-10T00:00:00.460Z,0,0,0,0,Stopped,\n");
     EXPECT_NE(Err.str().find("samples: 3, failed: 0"), std::string::npos);
 }
 
@@ -248,16 +250,63 @@ TEST_F(Ctl, AWatchWhoseCsvFileCannotBeCreatedExitsSevenAndLeavesTheDevice)
     EXPECT_EQ(VD::Log(), Session({}));
 }
 
-TEST_F(Ctl, ASignalEndsAWatchWithTheStopTheFinalStateAndItsNumber)
+TEST_F(Ctl, ASignalEndsAWatchWithItsSummaryAndSendsNothing)
 {
-    SignalWhen = [] { return VD::CallsOf("VLM_GetStat").size() >= 3 ? SIGTERM : 0; };
-    VD::SetRead("VLM_GetNc", 1234);
-    EXPECT_EQ(Run({"watch"}), 128 + SIGTERM);
-    EXPECT_EQ(Err.str(), "velmorctl: interrupted (SIGTERM); stop sent (VLM_StartD(0))\n");
-    const Strings Log = VD::Log();
-    EXPECT_EQ(Strings(Log.end() - 7, Log.end()), Join(Join({"VLM_StartD(0)"}, Polls(2)),
-                                                     {"VLM_GetNc()", "VLM_CloseDevice()"}));
-    EXPECT_NE(Out.str().find("state: Stopped (0), coordinate: 1234\nsamples: 3, failed: 0\n"), std::string::npos)
+    // A watch observes a motion another program started: the signal ends
+    // the watch, never the motion.
+    const std::pair<int, const char*> Signals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& [Sig, Name] : Signals) {
+        VD::Reset();
+        Out.str("");
+        Err.str("");
+        SignalWhen = [Sig = Sig] { return VD::CallsOf("VLM_GetStat").size() >= 3 ? Sig : 0; };
+        VD::SetRead("VLM_GetNc", 1234);
+        VD::SetRead("VLM_GetStat", 3);
+        VD::SetRead("VLM_GetVc", 2000);
+        EXPECT_EQ(Run({"watch"}), 128 + Sig);
+        EXPECT_EQ(Err.str(), std::string("velmorctl: interrupted (") + Name +
+                                 "); nothing sent, the motor is left as it is\n");
+        Strings Sample = {"VLM_GetNc()", "VLM_GetLim()", "VLM_GetVc()", "VLM_GetStat()"};
+        EXPECT_EQ(VD::Log(), Session(Join(Join(Sample, Sample), Sample)));
+        EXPECT_EQ(Out.str(), "  time_s time_utc                  coordinate  speed limits  state\n"
+                             "   0.000 2026-12-10T00:00:00.000Z        1234   2000      0  Rotating...\n"
+                             "   0.100 2026-12-10T00:00:00.100Z        1234   2000      0  Rotating...\n"
+                             "   0.200 2026-12-10T00:00:00.200Z        1234   2000      0  Rotating...\n"
+                             "samples: 3, failed: 0\n");
+        Base = 0;
+    }
+}
+
+TEST_F(Ctl, WatchTimesASampleWhenItsAnswerArrived)
+{
+    // The second sample's status read is repeated by the library and its
+    // answer arrives 110 ms after the request: its row carries that time,
+    // and the next sample keeps to the interval's grid after it.
+    static int64_t* Clock = nullptr;
+    Clock = &Base;
+    VD::SetCallSink([](const VD::Call& C) {
+        if (C.Name == "VLM_GetNc" && VD::CallsOf("VLM_GetNc").size() == 1) // the second, as it is made
+            *Clock += 110 * Ms;
+    });
+    VD::SetRead("VLM_GetNc", 7);
+    ASSERT_EQ(Run({"watch", "--count", "3", "--csv", "-"}), 0) << Err.str();
+    VD::SetCallSink(nullptr);
+    EXPECT_EQ(Out.str(), "time_s,time_utc,coordinate,speed,limits,state_code,state,error\n"
+                         "0.000,2026-12-10T00:00:00.000Z,7,0,0,0,Stopped,\n"
+                         "0.210,2026-12-10T00:00:00.210Z,7,0,0,0,Stopped,\n"
+                         "0.300,2026-12-10T00:00:00.300Z,7,0,0,0,Stopped,\n");
+
+    // A failed read is timed when its failure was known.
+    VD::Reset();
+    Out.str("");
+    Base = 0;
+    CallCost = 5 * Ms;
+    VD::Fail("VLM_GetNc", "No answer from the controller", 1);
+    ASSERT_EQ(Run({"watch", "--count", "1", "--csv", "-"}), 6);
+    // The open at 5 ms starts the watch; the read (10 ms) and the error
+    // text (15 ms) come before the failure is known.
+    EXPECT_NE(Out.str().find("\n0.010,2026-12-10T00:00:00.015Z,,,,,,No answer from the controller\n"),
+              std::string::npos)
         << Out.str();
 }
 

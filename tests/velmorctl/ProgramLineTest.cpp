@@ -23,13 +23,14 @@ protected:
 
     // Starts velmor-sim on Dir/line with this test's state and control
     // files, waits for its line to be there and points the runs at it.
-    void StartSim()
+    void StartSim(const std::string& Addresses = "1")
     {
         int Pipe[2];
         ASSERT_EQ(pipe2(Pipe, O_CLOEXEC), 0);
         const std::string Line = (Dir / "line").string(), State = (Dir / "state.ini").string(),
                           Control = (Dir / "control").string();
-        std::vector<std::string> Args = {"velmor-sim", "--pty", Line, "--state", State, "--control", Control};
+        std::vector<std::string> Args = {"velmor-sim", "--pty",   Line,     "--state", State,
+                                         "--control",  Control, "--address", Addresses};
         std::vector<char*> Argv;
         for (std::string& A : Args)
             Argv.push_back(&A[0]);
@@ -213,6 +214,156 @@ TEST_F(OnTheLine, AWatchIntoAClosedPipeEndsWithinAnIntervalAndFreesThePort)
     EXPECT_EQ(R.Err, "velmorctl: cannot write standard output: Broken pipe\n");
     EXPECT_LT(Took, std::chrono::milliseconds(1900)) << "more than one interval after its reader went";
     EXPECT_EQ(RunCtl({"status"}).Code, 0);
+}
+
+TEST_F(OnTheLine, CtrlCEndsAWatchAndTheMotionAnotherCommandStartedGoesOn)
+{
+    StartSim();
+    ASSERT_EQ(RunCtl({"set", "vw=2000", "aw=4000"}).Code, 0);
+    ASSERT_EQ(RunCtl({"run", "forward"}).Code, 0);
+    int Pipe[2];
+    ASSERT_EQ(pipe2(Pipe, O_CLOEXEC), 0);
+    const pid_t Pid = Start({"watch", "--interval", "50"}, Pipe[1]);
+    close(Pipe[1]);
+    std::string Got;
+    EXPECT_TRUE(WaitFor([&] {
+        pollfd In{Pipe[0], POLLIN, 0};
+        char Buf[512];
+        if (poll(&In, 1, 10) > 0) {
+            const ssize_t N = read(Pipe[0], Buf, sizeof Buf);
+            if (N > 0)
+                Got.append(Buf, static_cast<size_t>(N));
+        }
+        return Got.find("Rotating...") != std::string::npos;
+    })) << Got;
+    ASSERT_EQ(kill(Pid, SIGINT), 0);
+    const Result R = Finish(Pid);
+    close(Pipe[0]);
+    EXPECT_EQ(R.Code, 128 + SIGINT) << R.Err;
+    EXPECT_EQ(R.Err, "velmorctl: interrupted (SIGINT); nothing sent, the motor is left as it is\n");
+    // The motor runs on and reaches its working speed: no stop was sent.
+    EXPECT_TRUE(WaitFor([&] {
+        const Status S = ReadStatus();
+        return S.State == 3 && S.Speed == 2000;
+    }));
+    EXPECT_EQ(RunCtl({"stop", "--wait", "--timeout", "20"}).Code, 0);
+}
+
+TEST_F(OnTheLine, GetSettingsThenApplySettingsRestoresWhatTheControllerHeld)
+{
+    StartSim();
+    // A working speed above the panel's default maximum (4000), half step,
+    // a holding current, limit and control words.
+    ASSERT_EQ(RunCtl({"set", "step=half", "decay=fast", "iw=1500", "ia=1200", "ih=150", "vm=77", "vw=25000",
+                      "aw=30000", "limits=3,1,5", "control=0x13"})
+                  .Code,
+              0);
+    const std::string File = (Dir / "held.ini").string();
+    Result R = RunCtl({"get-settings", File});
+    ASSERT_EQ(R.Code, 0) << R.Err;
+    const Result Saved = RunCtl({"get-settings"});
+    ASSERT_EQ(Saved.Code, 0) << Saved.Err;
+
+    // The controller changed since; --diff says what the file would change
+    // and changes nothing.
+    ASSERT_EQ(RunCtl({"set", "vw=100", "ih=0", "limits=0,0,0"}).Code, 0);
+    R = RunCtl({"apply-settings", "--diff", File});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    EXPECT_EQ(R.Out, "file: " + File + "\nih: 0 -> 150\nvw: 100 -> 25000\nlimits.backward: 0 -> 3\n"
+                     "limits.forward: 0 -> 1\nlimits.home: 0 -> 5\n5 of 12 parameters would change; nothing sent\n");
+    EXPECT_EQ(RunCtl({"apply-settings", "--diff", File}).Out, R.Out) << "the first --diff sent something";
+
+    // The file restores every value, as read back.
+    R = RunCtl({"apply-settings", "--verify", File});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    EXPECT_NE(R.Out.find("verified: the controller holds every value sent\n"), std::string::npos) << R.Out;
+    EXPECT_EQ(RunCtl({"get-settings"}).Out, Saved.Out);
+}
+
+TEST_F(OnTheLine, AddressPicksOneOfTheControllersOnTheLineAndScanFindsThemAll)
+{
+    StartSim("1,2,3");
+    ASSERT_EQ(RunCtl({"--address", "2", "set", "vw=4000", "aw=20000"}).Code, 0);
+    Result R = RunCtl({"--address", "2", "goto", "700", "--wait", "--timeout", "30"});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    // Only controller 2 moved.
+    for (const auto& [Address, Coordinate] : {std::pair<const char*, int>{"1", 0}, {"2", 700}, {"3", 0}}) {
+        R = RunCtl({"--address", Address, "status", "--json"});
+        EXPECT_EQ(R.Code, 0) << R.Err;
+        EXPECT_EQ(JsonInt(R.Out, "coordinate"), Coordinate) << Address;
+    }
+    R = RunCtl({"--address", "4", "status"});
+    EXPECT_EQ(R.Code, 3) << "an address nobody serves";
+
+    // Exactly the addresses served, each with its text.
+    R = RunCtl({"scan", "--addresses", "1-12"});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    std::vector<int> Found;
+    std::istringstream Lines(R.Out);
+    for (std::string L; std::getline(Lines, L);) {
+        Found.push_back(std::atoi(L.c_str()));
+        EXPECT_NE(L.find("  Virtual controller"), std::string::npos) << L;
+    }
+    EXPECT_EQ(Found, (std::vector<int>{1, 2, 3}));
+    EXPECT_NE(R.Err.find("velmorctl: scanned 12 of 12 addresses\nvelmorctl: 3 controllers found\n"), std::string::npos)
+        << R.Err;
+
+    // Ctrl-C midway through the whole line: what was found, and 130 long
+    // before the 247 addresses.
+    int Pipe[2];
+    ASSERT_EQ(pipe2(Pipe, O_CLOEXEC), 0);
+    const pid_t Pid = Start({"scan"}, Pipe[1]);
+    close(Pipe[1]);
+    std::string Got;
+    EXPECT_TRUE(WaitFor([&] {
+        pollfd In{Pipe[0], POLLIN, 0};
+        char Buf[512];
+        if (poll(&In, 1, 10) > 0) {
+            const ssize_t N = read(Pipe[0], Buf, sizeof Buf);
+            if (N > 0)
+                Got.append(Buf, static_cast<size_t>(N));
+        }
+        return Got.find("3  ") != std::string::npos;
+    })) << Got;
+    ASSERT_EQ(kill(Pid, SIGINT), 0);
+    R = Finish(Pid);
+    close(Pipe[0]);
+    EXPECT_EQ(R.Code, 128 + SIGINT) << R.Err;
+    EXPECT_NE(R.Err.find("velmorctl: scan cancelled (SIGINT) after "), std::string::npos) << R.Err;
+    EXPECT_EQ(R.Err.find("scanned 247 of 247"), std::string::npos) << R.Err;
+}
+
+TEST_F(OnTheLine, WatchdogStopsARunNobodyPollsAndNotOneThatIsWatched)
+{
+    StartSim();
+    ASSERT_EQ(RunCtl({"set", "vw=2000", "aw=20000"}).Code, 0);
+    const auto Quiet = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); };
+
+    // A one-shot run with the watchdog: nothing polls, so it stops.
+    Result R = RunCtl({"--watchdog", "300", "run", "forward"});
+    ASSERT_EQ(R.Code, 0) << R.Err;
+    Quiet();
+    Status S = ReadStatus();
+    EXPECT_EQ(S.Speed, 0);
+    EXPECT_EQ(S.State, 0);
+
+    // A watch is a master that polls: the run goes on while it watches.
+    ASSERT_EQ(RunCtl({"--watchdog", "300", "run", "forward"}).Code, 0);
+    R = RunCtl({"--watchdog", "300", "watch", "--interval", "50", "--count", "30"});
+    EXPECT_EQ(R.Code, 0) << R.Err;
+    const size_t LastRow = R.Out.rfind("Rotating...");
+    ASSERT_NE(LastRow, std::string::npos) << R.Out;
+    EXPECT_EQ(R.Out.find("Stopped"), std::string::npos) << R.Out;
+    Quiet();
+    EXPECT_EQ(ReadStatus().Speed, 0) << "stopped once the watch had ended";
+
+    // --watchdog 0 turns it off: the run outlives its command.
+    ASSERT_EQ(RunCtl({"--watchdog", "0", "run", "backward"}).Code, 0);
+    Quiet();
+    S = ReadStatus();
+    EXPECT_EQ(S.State, 3);
+    EXPECT_EQ(S.Speed, -2000);
+    EXPECT_EQ(RunCtl({"stop", "--wait", "--timeout", "20"}).Code, 0);
 }
 
 TEST_F(OnTheLine, ALinkLossDuringAWatchLeavesRowsWithTheirErrors)
