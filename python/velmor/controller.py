@@ -89,9 +89,19 @@ class Controller:
         with velmor.Controller(link="serial:/tmp/velmor-line") as c:
             c.goto(1000)
 
-    `link` sets $VELMOR_LINK for this process before the device opens
-    ("virtual", "serial:PATH?baud=115200&address=1", "tcp:HOST:PORT");
-    None keeps the link the library reads itself. The library reads its link
+    `link` sets $VELMOR_LINK for this process before the device opens; None
+    keeps the link the library reads itself ($VELMOR_LINK, else link.conf).
+    A link is one of "virtual" (the in-process virtual controller),
+    "serial:PATH?OPTIONS" (a serial port), "tcp:HOST:PORT?OPTIONS" (RTU
+    frames over TCP, ser2net) and "modbus-tcp:HOST:PORT?OPTIONS" (a Modbus TCP
+    gateway: velmor-gateway, which shares one line among several programs, or
+    a plant's). OPTIONS are joined by "&": baud=N (default 115200; behind a
+    gateway the speed of its line, default 9600), address=N (1..247; unit=N
+    on modbus-tcp), timeout=MS, parity=none|even|odd and stopbits=1|2
+    (serial only; default 8E1: an 8N1 controller needs
+    "parity=none&stopbits=1"), trace=FILE (every frame on the line), e.g.
+    "serial:/dev/ttyUSB0?baud=9600&parity=none&stopbits=1&address=3" or
+    "modbus-tcp:127.0.0.1:5020?unit=1&baud=115200". The library reads its link
     at an open made while no link is up (a library that reads it only once
     per process keeps the first one for the life of the process). `library` is the path of
     the device library (default: $VELMOR_LIBRARY, else the installed one).
