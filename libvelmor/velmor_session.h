@@ -101,14 +101,21 @@ VLM_API VLM_BOOL VLMS_SetWatchdog(VLMS_Session* session, int32_t ms);
 
 /* ---- the bus scan ---------------------------------------------------------
  * Probes each address of Addresses (NULL or Count 0: 1..247, in order) on
- * Link (NULL or "": the link setting) with one read-only request, a short
- * deadline and no retry. Found is called for each controller that answered,
+ * Link (NULL or "": the link setting) with one read-only request (the state
+ * register), a short deadline and no retry: the wire time of the request and
+ * its answer, three frame gaps and 20 ms (timeout= of the link replaces it;
+ * behind a Modbus TCP gateway, the deadline of any request). Only an address
+ * that answered is asked for its identification text. The link's port is
+ * shared with the sessions of this process that hold it open: the scan takes
+ * turns on it with them. On "virtual" the in-process model is found at
+ * address 1. Found is called for each controller that answered,
  * with its identification text; Progress after each address with how many
  * are done of how many, and a zero return cancels the scan (no further
  * request is sent). Both run on the caller's thread; either may be NULL.
  * Returns nonzero when the scan ran (whole or cancelled); zero when the link
  * could not be opened or is malformed, with the text in Error (cut to
- * ErrorSize bytes, zero-terminated; Error may be NULL). */
+ * ErrorSize bytes, zero-terminated; Error may be NULL; emptied on success).
+ * An address outside 1..247 in the list fails the scan before it starts. */
 typedef void (*VLMS_FoundFn)(void* user, int32_t address, const char* info);
 typedef VLM_BOOL (*VLMS_ProgressFn)(void* user, int32_t done, int32_t total);
 VLM_API VLM_BOOL VLMS_Scan(const char* link, const int32_t* addresses, int32_t count, VLMS_FoundFn found,

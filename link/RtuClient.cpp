@@ -68,7 +68,7 @@ bool RtuClient::Command(const char* Name, uint16_t Code, int32_t Argument, bool 
 
 bool RtuClient::Read(const char* Name, int32_t* Out, int32_t Status::*Field)
 {
-    if (!FPort)
+    if (!IsOpen())
         return Fail(NotOpenText);
     if (!Out)
         return Fail(std::string(Name) + ": no place for the result (null pointer)");
@@ -92,46 +92,35 @@ bool RtuClient::Read(const char* Name, int32_t* Out, int32_t Status::*Field)
     return true;
 }
 
-bool RtuClient::ReadParameters(int32_t (&Out)[12])
+bool RtuClient::ReadParameters(int32_t* Out)
 {
+    static constexpr const char* Name = "VLMS_ReadParameters";
+    if (!IsOpen())
+        return Fail(NotOpenText);
+    if (!Out)
+        return Fail(std::string(Name) + ": no place for the result (null pointer)");
     Response Got;
-    Result R = Transact("ReadParameters",
+    Result R = Transact(Name,
                         ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadHolding, Holding::Step,
                                     Holding::ParameterCount),
                         Tries::Twice, Got);
     if (R == Result::Exception)
-        return Fail(ExceptionText("ReadParameters", Got.Code));
+        return Fail(ExceptionText(Name, Got.Code));
     if (R == Result::Failed)
         return false;
-    if (Got.Values.size() != 2u * 12u)
-        return Fail("ReadParameters: the parameters came back with " + std::to_string(Got.Values.size()) +
+    if (Got.Values.size() != 2u * ParameterCount)
+        return Fail(std::string(Name) + ": the parameters came back with " + std::to_string(Got.Values.size()) +
                     " registers");
-    for (size_t I = 0; I < 12; ++I)
+    for (size_t I = 0; I < ParameterCount; ++I)
         Out[I] = GetInt32(&Got.Values[2 * I]);
     return true;
 }
 
 bool RtuClient::OpenDevice()
 {
-    FPort.reset();
-    FStatusFresh = false;
     FInfo.clear();
-    if (!FConfig.TracePath.empty() && !FTrace.IsOpen()) {
-        const Core::Status Traced = FTrace.Open(FConfig.TracePath);
-        if (!Traced)
-            return Fail("VLM_OpenDevice: " + Traced.Text());
-    }
-    const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
-    Core::Result<std::unique_ptr<Transport>> Opened =
-        ThroughGateway(FConfig) ? OpenTcp(FConfig.Host, FConfig.Port, ConnectMs)
-                                : OpenSerial(FConfig.Path, FConfig.Baud, FConfig.Parity, FConfig.StopBits);
-    if (!Opened) {
-        FTrace.Verdict("open failed: " + Opened.Error());
-        return Fail(Opened.Error());
-    }
-    FPort = std::move(*Opened);
-    FTrace.Verdict("opened " + Where());
-    FLineBusyUntil = NowUs();
+    if (!Join("VLM_OpenDevice"))
+        return false;
     Response Got;
     Result R = Transact("VLM_OpenDevice",
                         ReadRequest(static_cast<uint8_t>(FConfig.Address), ReadInput, Input::Ident, Input::IdentCount),
@@ -140,7 +129,8 @@ bool RtuClient::OpenDevice()
         const std::string Text = "VLM_OpenDevice: the device at " + Where() +
                                  " answered the identification read with Modbus exception " +
                                  std::to_string(Got.Code) + "; is it a Velmor controller?";
-        FPort.reset();
+        FShared.reset();
+        FOpening = 0;
         return Fail(Text);
     }
     if (R == Result::Failed)
@@ -149,16 +139,87 @@ bool RtuClient::OpenDevice()
     return true;
 }
 
+bool RtuClient::Join(const char* Name)
+{
+    FShared.reset();
+    FOpening = 0;
+    FStatusFresh = false;
+    if (!FConfig.TracePath.empty() && !FTrace.IsOpen()) {
+        const Core::Status Traced = FTrace.Open(FConfig.TracePath);
+        if (!Traced)
+            return Fail(std::string(Name) + ": " + Traced.Text());
+    }
+    const int ConnectMs = static_cast<int>(std::max<int64_t>(100, DeadlineUs(0, 0) / 1000));
+    // The port, or the one another client of this process has open there.
+    uint64_t Opening = 0;
+    Core::Result<std::shared_ptr<SharedPort>> Opened = AcquirePort(FConfig, ConnectMs, Opening);
+    if (!Opened) {
+        FTrace.Verdict("open failed: " + Opened.Error());
+        return Fail(Opened.Error());
+    }
+    FShared = std::move(*Opened);
+    FOpening = Opening;
+    FTrace.Verdict("opened " + Where());
+    return true;
+}
+
+bool RtuClient::OpenForScan()
+{
+    FInfo.clear();
+    return Join("VLMS_Scan");
+}
+
+int64_t RtuClient::ScanDeadlineUs() const
+{
+    const Request R = ReadRequest(1, ReadInput, Input::State, 1);
+    return DeadlineUs(BuildRequest(R).size(), ResponseSize(R),
+                      OverMbap() ? TurnaroundUs : ScanTurnaroundUs);
+}
+
+RtuClient::Probe RtuClient::ProbeAt(uint8_t Address, std::string& Info)
+{
+    Info.clear();
+    if (!IsOpen()) {
+        Fail(NotOpenText);
+        return Probe::Failed;
+    }
+    Response Got;
+    const Result R = Transact("VLMS_Scan", ReadRequest(Address, ReadInput, Input::State, 1), Tries::Scan, Got);
+    if (!IsOpen())
+        return Probe::Failed; // the port hung up
+    // A gateway that heard nothing on its line says so with an exception.
+    if (R == Result::Failed ||
+        (R == Result::Exception && OverMbap() && (Got.Code == GatewayPathUnavailable || Got.Code == GatewayNoAnswer)))
+        return Probe::Absent;
+    if (R == Result::Exception) {
+        Info = "a device that answered with Modbus exception " + std::to_string(Got.Code) +
+               " (not a Velmor controller?)";
+        return Probe::Found;
+    }
+    const Result Named =
+        Transact("VLMS_Scan", ReadRequest(Address, ReadInput, Input::Ident, Input::IdentCount), Tries::Ident, Got);
+    if (!IsOpen())
+        return Probe::Failed;
+    if (Named == Result::Ok)
+        Info = UnpackIdent(Got.Values.data(), Got.Values.size());
+    else if (Named == Result::Exception)
+        Info = "a device that answered the identification read with Modbus exception " + std::to_string(Got.Code);
+    else
+        Info = "a device that answered, then gave no identification (" + FLastError + ")";
+    return Probe::Found;
+}
+
 bool RtuClient::CloseDevice()
 {
-    FPort.reset();
+    FShared.reset();
+    FOpening = 0;
     FStatusFresh = false;
     return true;
 }
 
 bool RtuClient::GetInfo(char** Text)
 {
-    if (!FPort)
+    if (!IsOpen())
         return Fail(NotOpenText);
     if (!Text)
         return Fail("VLM_GetInfo: no place for the text (null pointer)");

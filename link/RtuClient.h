@@ -10,6 +10,7 @@
 #include "link/RtuFrame.h"
 #include "link/Trace.h"
 #include "link/Transport.h"
+#include "link/TransportShare.h"
 
 // The device library's operations over the line: Modbus RTU requests on the
 // register map of link/Registers.h, through a serial port or a TCP gateway
@@ -43,6 +44,12 @@
 // - One status request a tick: a read fetches the whole status block and the
 //   reads after it are answered from it for FreshUs; any setter or command
 //   makes it stale.
+// - Clients in one process that reach the same port (or TCP endpoint) share
+//   it (link/TransportShare.h): each request and its answer run whole under
+//   the port's turn, so two clients at different addresses on one line may
+//   be used from two threads. Each client keeps its own address, status
+//   block and last error. A hang-up closes the port for all of them; a
+//   controller that does not answer closes the link of its own client only.
 namespace Link {
 
 class RtuClient : public Device::Backend {
@@ -61,13 +68,28 @@ public:
     VELMOR_BACKEND_OPERATIONS
 
     // The twelve parameters as the controller holds them (holding registers
-    // 0x0000..0x0017, one request): step, decay, Iw, Ia, Ih, Vm, Vw, Aw, the
-    // three limit words, the control word. Not a library call: for tests and
-    // tools.
-    bool ReadParameters(int32_t (&Out)[12]);
+    // 0x0000..0x0017, one request, asked for once more like any read): step,
+    // decay, Iw, Ia, Ih, Vm, Vw, Aw, the three limit words, the control word,
+    // into Out[0..11] (VLMS_ReadParameters).
+    static constexpr int ParameterCount = 12;
+    bool ReadParameters(int32_t* Out);
+
+    // The bus scan (VLMS_Scan), on a client made for it: OpenForScan opens
+    // (or joins) the port and asks nobody anything; ProbeAt sends one read of
+    // the state register to Address with a short deadline (ScanDeadlineUs)
+    // and no retry. Found: a device answered (a Velmor controller, or another
+    // that answered with an exception); its identification text is then read
+    // with the usual deadline into Info. Absent: no valid answer. Failed: the
+    // port failed (the text is LastError). Neither closes the link for a
+    // silent address.
+    enum class Probe { Absent, Found, Failed };
+    static constexpr int64_t ScanTurnaroundUs = 20000;
+    bool OpenForScan();
+    Probe ProbeAt(uint8_t Address, std::string& Info);
+    int64_t ScanDeadlineUs() const;
 
     // For tests and benchmarks.
-    bool IsOpen() const override { return FPort != nullptr; }
+    bool IsOpen() const override { return FShared && FOpening != 0 && FShared->Opening == FOpening; }
     const std::string& LastError() const { return FLastError; }
     // Requests sent since construction, every try counted.
     uint64_t RequestsSent() const { return FSent; }
@@ -83,14 +105,19 @@ private:
         Twice, // once more after a lost or damaged answer; then the port closes
         Once,  // a move by: never sent again; the port stays open
         Probe, // the open's identification read: twice; the open fails
+        Scan,  // a scan's probe: once, a short deadline; the link stays open
+        Ident, // a scan's identification read: twice; the link stays open
     };
+    int64_t DeadlineUs(size_t RequestBytes, size_t AnswerBytes, int64_t Turnaround) const;
+    // Opens or joins the port; the call's text set on failure.
+    bool Join(const char* Name);
     // Waits until the line has been silent for SilenceUs, dropping what
     // arrives meanwhile; false (the call's text set, the port closed) on a
     // hang-up.
-    bool WaitForSilence(const char* Name, int64_t UntilUs);
+    bool WaitForSilence(SharedPort& Shared, const char* Name, int64_t UntilUs);
     // Reads the answer to R (sent as Sent) until it is whole or the deadline
     // passes; S gives the transport's last status.
-    Response ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S);
+    Response ReadAnswer(SharedPort& Shared, const Request& R, int64_t UntilUs, IoStatus& S);
     // Sends R and reads its answer. Failed: the call's text is set.
     Result Transact(const char* Name, const Request& R, Tries T, Response& Out);
     bool Write(const char* Name, uint16_t Start, std::vector<uint16_t> Values, bool Repeatable = true);
@@ -100,13 +127,19 @@ private:
     // A reading: Field of the status block, fetched anew unless fresh.
     bool Read(const char* Name, int32_t* Out, int32_t Status::*Field);
     bool Fail(const std::string& Text);
+    // This client's link is closed: every later call fails until the next
+    // OpenDevice.
     bool Lose(const std::string& Text);
+    // The port itself failed: closed for every client that shares it. The
+    // caller holds its turn.
+    bool HangUp(SharedPort& Shared, const std::string& Text);
     std::string Where() const;
     bool OverMbap() const { return FConfig.Type == LinkConfig::Kind::ModbusTcp; }
 
     LinkConfig FConfig;
     Clock FNow;
-    std::unique_ptr<Transport> FPort;
+    std::shared_ptr<SharedPort> FShared;
+    uint64_t FOpening = 0; // the port's opening this client joined
     std::string FInfo;
     std::string FLastError;
     Status FStatus;
@@ -114,8 +147,6 @@ private:
     bool FStatusFresh = false;
     uint64_t FSent = 0;
     Trace FTrace;
-    int64_t FLineBusyUntil = 0; // the end of the last frame on the line
-    uint16_t FTransaction = 0;  // modbus-tcp: the last transaction id
 };
 
 } // namespace Link

@@ -29,10 +29,15 @@ int BitsPerCharacter(const LinkConfig& C)
 
 int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes) const
 {
+    return DeadlineUs(RequestBytes, AnswerBytes, TurnaroundUs);
+}
+
+int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes, int64_t Turnaround) const
+{
     if (FConfig.TimeoutMs > 0)
         return static_cast<int64_t>(FConfig.TimeoutMs) * 1000;
     return WireTimeUs(RequestBytes + AnswerBytes, FConfig.Baud, BitsPerCharacter(FConfig)) +
-           3 * FrameGapUs(FConfig.Baud) + TurnaroundUs + (ThroughGateway(FConfig) ? NetworkUs : 0);
+           3 * FrameGapUs(FConfig.Baud) + Turnaround + (ThroughGateway(FConfig) ? NetworkUs : 0);
 }
 
 int64_t RtuClient::SilenceUs() const { return OverMbap() ? 0 : FrameGapUs(FConfig.Baud); }
@@ -55,37 +60,45 @@ bool RtuClient::Fail(const std::string& Text)
 
 bool RtuClient::Lose(const std::string& Text)
 {
-    FPort.reset();
+    FShared.reset();
+    FOpening = 0;
     FStatusFresh = false;
     return Fail(Text + "; the link is closed");
 }
 
-bool RtuClient::WaitForSilence(const char* Name, int64_t UntilUs)
+bool RtuClient::HangUp(SharedPort& Shared, const std::string& Text)
+{
+    Shared.Port.reset();
+    Shared.Opening = 0;
+    return Lose(Text);
+}
+
+bool RtuClient::WaitForSilence(SharedPort& Shared, const char* Name, int64_t UntilUs)
 {
     const int64_t Silence = SilenceUs();
     while (Silence > 0) {
-        const int64_t QuietAt = FLineBusyUntil + Silence;
+        const int64_t QuietAt = Shared.LineBusyUntil + Silence;
         // A line that never falls silent does not hold the request past its
         // own deadline.
         if (NowUs() >= QuietAt || NowUs() >= UntilUs)
             return true;
         uint8_t Sink[BufferSize];
         size_t N = 0;
-        const IoStatus S = FPort->Receive(Sink, sizeof Sink, N, std::min(QuietAt, UntilUs));
+        const IoStatus S = Shared.Port->Receive(Sink, sizeof Sink, N, std::min(QuietAt, UntilUs));
         if (S == IoStatus::Timeout)
             continue;
         if (S != IoStatus::Ok) {
-            Lose(std::string(Name) + ": " + FPort->ErrorText());
+            HangUp(Shared, std::string(Name) + ": " + Shared.Port->ErrorText());
             return false;
         }
         FTrace.Received(Sink, N);
         FTrace.Verdict("dropped " + std::to_string(N) + " bytes before the request");
-        FLineBusyUntil = NowUs();
+        Shared.LineBusyUntil = NowUs();
     }
     return true;
 }
 
-Response RtuClient::ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S)
+Response RtuClient::ReadAnswer(SharedPort& Shared, const Request& R, int64_t UntilUs, IoStatus& S)
 {
     uint8_t Buffer[BufferSize];
     size_t Have = 0, Skipped = 0;
@@ -93,13 +106,13 @@ Response RtuClient::ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S)
     Response Got;
     while (true) {
         size_t N = 0;
-        S = FPort->Receive(Buffer + Have, BufferSize - Have, N, UntilUs);
+        S = Shared.Port->Receive(Buffer + Have, BufferSize - Have, N, UntilUs);
         if (S != IoStatus::Ok && S != IoStatus::Timeout)
             return Got;
         if (S == IoStatus::Ok) {
             FTrace.Received(Buffer + Have, N);
             Have += N;
-            FLineBusyUntil = NowUs();
+            Shared.LineBusyUntil = NowUs();
         }
         const bool Ended = S == IoStatus::Timeout || Have == BufferSize;
         if (OverMbap()) {
@@ -117,7 +130,7 @@ Response RtuClient::ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S)
                                        : ResponseStatus::Incomplete;
                     break;
                 }
-                if (F.Transaction != FTransaction) {
+                if (F.Transaction != Shared.Transaction) {
                     FTrace.Verdict("skipped an answer to transaction " + std::to_string(F.Transaction));
                     std::copy(Buffer + F.Size, Buffer + Have, Buffer);
                     Have -= F.Size;
@@ -165,40 +178,52 @@ Response RtuClient::ReadAnswer(const Request& R, int64_t UntilUs, IoStatus& S)
 RtuClient::Result RtuClient::Transact(const char* Name, const Request& R, Tries T, Response& Out)
 {
     const Frame Rtu = BuildRequest(R);
-    const int64_t Deadline = DeadlineUs(Rtu.size(), ResponseSize(R));
+    // A scan's probe waits the wire time and a short turnaround; behind a
+    // Modbus TCP gateway, whose own wait on its line is not ours to know, as
+    // long as any request.
+    const int64_t Deadline = DeadlineUs(Rtu.size(), ResponseSize(R),
+                                        T == Tries::Scan && !OverMbap() ? ScanTurnaroundUs : TurnaroundUs);
     const int64_t WireUs = WireTimeUs(Rtu.size(), FConfig.Baud, BitsPerCharacter(FConfig));
     std::string Problems;
-    for (int Try = 0; Try < (T == Tries::Once ? 1 : 2); ++Try) {
-        if (!FPort) {
+    // The whole transaction, its retry included, in one turn on the port.
+    const std::shared_ptr<SharedPort> Shared = FShared;
+    if (!Shared) {
+        Fail(NotOpenText);
+        return Result::Failed;
+    }
+    std::lock_guard<std::mutex> Turn(Shared->Turn);
+    for (int Try = 0; Try < (T == Tries::Once || T == Tries::Scan ? 1 : 2); ++Try) {
+        if (!IsOpen() || !Shared->Port) {
             Fail(NotOpenText);
             return Result::Failed;
         }
+        Transport& Port = *Shared->Port;
         if (Try > 0)
             FTrace.Verdict("retry");
         size_t Dropped = 0;
-        if (FPort->Discard(&Dropped) != IoStatus::Ok) {
-            Lose(std::string(Name) + ": " + FPort->ErrorText());
+        if (Port.Discard(&Dropped) != IoStatus::Ok) {
+            HangUp(*Shared, std::string(Name) + ": " + Port.ErrorText());
             return Result::Failed;
         }
         if (Dropped > 0) {
             FTrace.Verdict("dropped " + std::to_string(Dropped) + " late bytes");
-            FLineBusyUntil = std::max(FLineBusyUntil, NowUs());
+            Shared->LineBusyUntil = std::max(Shared->LineBusyUntil, NowUs());
         }
         const int64_t Until = NowUs() + Deadline;
-        if (!WaitForSilence(Name, Until))
+        if (!WaitForSilence(*Shared, Name, Until))
             return Result::Failed;
-        const Frame Bytes = OverMbap() ? RtuToMbap(++FTransaction, Rtu.data(), Rtu.size()) : Rtu;
+        const Frame Bytes = OverMbap() ? RtuToMbap(++Shared->Transaction, Rtu.data(), Rtu.size()) : Rtu;
         ++FSent;
-        IoStatus S = FPort->Send(Bytes.data(), Bytes.size(), Until);
+        IoStatus S = Port.Send(Bytes.data(), Bytes.size(), Until);
         FTrace.Sent(Bytes.data(), Bytes.size());
         // The last byte leaves the port a wire time after the write.
-        FLineBusyUntil = NowUs() + WireUs;
+        Shared->LineBusyUntil = NowUs() + WireUs;
         Response Got;
         if (S == IoStatus::Ok)
-            Got = ReadAnswer(R, Until, S);
+            Got = ReadAnswer(*Shared, R, Until, S);
         if (S == IoStatus::HangUp || S == IoStatus::Error) {
             FTrace.Verdict("hang-up");
-            Lose(std::string(Name) + ": " + FPort->ErrorText());
+            HangUp(*Shared, std::string(Name) + ": " + Port.ErrorText());
             return Result::Failed;
         }
         // A Modbus gateway that got nothing from the line says so with
@@ -228,8 +253,11 @@ RtuClient::Result RtuClient::Transact(const char* Name, const Request& R, Tries 
         // the next request to judge.
         FStatusFresh = false;
         Fail(Text + "; not sent again, the controller may have carried it out");
+    } else if (T == Tries::Scan || T == Tries::Ident) {
+        Fail(Text);
     } else if (T == Tries::Probe) {
-        FPort.reset();
+        FShared.reset();
+        FOpening = 0;
         Fail(Text);
     } else {
         Lose(Text);
