@@ -284,6 +284,9 @@ TLinkForm::TLinkForm(const TPlaces& Places, QWidget* Parent) : QDialog(Parent), 
     btScan->setToolTip(FPlaces.Scan ? QStringLiteral("Опросить адреса 1–247 на показанной линии")
                                     : QStringLiteral("Поиск есть только в библиотеке Velmor"));
     btScan->setEnabled(FPlaces.Scan != nullptr);
+    // Wide enough for "Остановить", so the row does not jump when it starts.
+    btScan->setMinimumWidth(btScan->fontMetrics().horizontalAdvance(QStringLiteral("Остановить")) +
+                            btScan->sizeHint().width() - btScan->fontMetrics().horizontalAdvance(btScan->text()));
     FAddressRow = new QWidget(this);
     auto* AddressLayout = new QHBoxLayout(FAddressRow);
     AddressLayout->setContentsMargins(0, 0, 0, 0);
