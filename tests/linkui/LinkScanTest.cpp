@@ -36,6 +36,9 @@ struct FakeScan {
     std::atomic<int> Probed{0};
     std::atomic<int> DelayMs{0};
     std::atomic<bool> Fail{false};
+    // Closed: the scan waits at address 10 until the test opens it (10 s at
+    // most), so a cancel lands at a known place.
+    std::atomic<bool> Gate{true};
 };
 FakeScan* Fake = nullptr;
 
@@ -57,6 +60,8 @@ VLM_BOOL Scan(const char* Link, const int32_t* Addresses, int32_t Count, TLinkFo
     for (int32_t A = 1; A <= 247; ++A) {
         ++Fake->Probed;
         std::this_thread::sleep_for(std::chrono::milliseconds(Fake->DelayMs));
+        for (int Waited = 0; A == 10 && !Fake->Gate && Waited < 10000; ++Waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (A == 3)
             Found(User, 3, "VLM-1 virtual controller #3");
         if (A == 7)
@@ -150,12 +155,13 @@ TEST_F(LinkScan, TheCancelStopsItMidwayAndAFailureIsSaid)
 {
     TLinkForm F(Places);
     OnSerial(F);
-    State.DelayMs = 5;
+    State.Gate = false;
     F.btScan->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return F.pbScan->value() >= 10; }, 10000));
-    F.btScan->click(); // "Остановить"
+    ASSERT_TRUE(QTest::qWaitFor([&] { return State.Probed >= 10; }, 10000));
+    F.btScan->click(); // "Остановить", while the scan is at address 10
+    State.Gate = true;
     ASSERT_TRUE(Ended(F));
-    EXPECT_LT(State.Probed, 247);
+    EXPECT_EQ(State.Probed, 10) << "no request after the cancel";
     EXPECT_EQ(F.cbFound->count(), 2) << "3 and 7 were found before the cancel";
     EXPECT_NE(F.lbScan->text().indexOf(QStringLiteral("остановлен")), -1) << F.lbScan->text().toStdString();
     EXPECT_EQ(F.btScan->text(), QStringLiteral("Найти"));
@@ -179,20 +185,26 @@ TEST_F(LinkScan, TheCancelStopsItMidwayAndAFailureIsSaid)
 
 TEST_F(LinkScan, ClosingTheDialogEndsTheScanAndWritesNothing)
 {
-    State.DelayMs = 5;
+    State.Gate = false;
+    std::thread Opener;
     {
         TLinkForm F(Places);
         OnSerial(F);
         F.btScan->click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return State.Probed >= 3; }, 10000));
+        const bool AtTen = QTest::qWaitFor([&] { return State.Probed >= 10; }, 10000);
+        EXPECT_TRUE(AtTen);
         F.Buttons->button(QDialogButtonBox::Cancel)->click();
         EXPECT_FALSE(F.Saved());
-    } // destroyed with the scan maybe still under way: it is stopped and waited for
-    const int Probed = State.Probed;
-    EXPECT_LT(Probed, 247);
+        // The scan goes on to its next progress report, then sees the cancel.
+        Opener = std::thread([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            State.Gate = true;
+        });
+    } // destroyed with the scan under way: it is stopped and waited for
+    Opener.join();
+    EXPECT_EQ(State.Probed, 10);
     QTest::qWait(50);
-    QApplication::processEvents();
-    EXPECT_EQ(State.Probed, Probed) << "the scan went on after the dialog";
+    EXPECT_EQ(State.Probed, 10) << "the scan went on after the dialog";
     EXPECT_FALSE(QFile::exists(QString::fromStdString(Places.FilePath())));
 }
 
