@@ -44,7 +44,7 @@ For example:
   tcp:192.168.1.20:4001?address=1&baud=9600
   modbus-tcp:127.0.0.1:5020?unit=1&baud=115200
   virtual
-A line with '&' is quoted in a shell:
+Examples (a line with '&' is quoted in a shell):
   VELMOR_LINK='serial:/dev/ttyUSB0?baud=9600&address=3' velmor
   VELMOR_LINK='modbus-tcp:127.0.0.1:5020?unit=1&baud=115200' velmor
 

@@ -404,9 +404,13 @@ protected:
 TEST_F(Examples, TheHelpExamplesRunAsWritten)
 {
     std::vector<std::string> LinkLines;
-    for (const std::string& L : ExampleLines(Help({VELMOR_PANEL_PROGRAM, "--help"}), &LinkLines))
+    const std::vector<std::string> Panel = ExampleLines(Help({VELMOR_PANEL_PROGRAM, "--help"}), &LinkLines);
+    EXPECT_GE(Panel.size(), 2u);
+    for (const std::string& L : Panel)
         Check("velmor --help", L);
-    for (const std::string& L : ExampleLines(Help({VELMOR_SIM_PROGRAM, "--help"})))
+    const std::vector<std::string> Sim = ExampleLines(Help({VELMOR_SIM_PROGRAM, "--help"}));
+    EXPECT_GE(Sim.size(), 5u);
+    for (const std::string& L : Sim)
         Check("velmor-sim --help", L);
     const std::string Ctl = Help({VELMOR_CTL_PROGRAM, "--help"});
     for (const std::string& L : ExampleLines(Ctl))
