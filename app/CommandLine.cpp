@@ -21,16 +21,38 @@ Options:
 The device library beside the panel reaches the controller on the link set by
 $VELMOR_LINK, else by the one line of $XDG_CONFIG_HOME/velmor/link.conf
 (~/.config/velmor/link.conf), which the menu "Порт" -> "Настройка линии…"
-writes, for example:
+writes. The line is one of
+  virtual                      the built-in virtual controller (no link set)
+  serial:PATH?OPTIONS          a serial port (a USB RS-485 adapter)
+  tcp:HOST:PORT?OPTIONS        RTU frames over TCP (ser2net, a converter)
+  modbus-tcp:HOST:PORT?OPTIONS a Modbus TCP gateway: velmor-gateway, which
+                               shares one line among several programs, or a
+                               plant's Ethernet-to-RS-485 gateway
+OPTIONS, joined by '&', each may be left out:
+  baud=N        the line's speed (default 115200; behind tcp: and modbus-tcp:
+                the gateway's line, default 9600)
+  address=N     the controller's address 1..247 (default 1); unit=N is the
+                same on modbus-tcp:
+  timeout=MS    the deadline of one request, 1..10000 (default: from the speed)
+  parity=none|even|odd, stopbits=1|2
+                serial: only; default 8E1 (parity=none alone is 8N2, an 8N1
+                controller needs parity=none&stopbits=1)
+  trace=FILE    append every frame on the line to FILE
+For example:
   serial:/dev/ttyUSB0?baud=115200&address=1
-  tcp:192.168.1.20:4001?address=1
+  serial:/dev/ttyUSB0?baud=9600&parity=none&stopbits=1
+  tcp:192.168.1.20:4001?address=1&baud=9600
+  modbus-tcp:127.0.0.1:5020?unit=1&baud=115200
   virtual
-With no link set, the panel runs on the built-in virtual controller.
+Examples (a line with '&' is quoted in a shell):
+  VELMOR_LINK='serial:/dev/ttyUSB0?baud=9600&address=3' velmor
+  VELMOR_LINK='modbus-tcp:127.0.0.1:5020?unit=1&baud=115200' velmor
 
 The panel's settings: ~/.config/velmor/velmor.ini when installed, velmor.ini
 beside the program when run from its build folder.
 
-See velmor(1), velmorctl(1), velmor-sim(1) and /usr/share/doc/velmor/README.md.
+See velmor(1), velmorctl(1), velmor-sim(1), velmor-gateway(1) and
+/usr/share/doc/velmor/README.md.
 )";
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "link/ServeSocket.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -99,6 +100,16 @@ Core::Status Line::OpenPort()
         return Core::Status::Fail(Errno("Cannot open " + FWhere.Path));
     if (!isatty(Fd)) {
         const Core::Status Failed = Core::Status::Fail(FWhere.Path + " is not a serial port");
+        ::close(Fd);
+        return Failed;
+    }
+    // The port is ours alone, as the device library takes it: the lock
+    // keeps out a second velmor-sim or a panel even when run as root, whom
+    // TIOCEXCL does not stop.
+    if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+        const Core::Status Failed = Core::Status::Fail(
+            errno == EWOULDBLOCK ? FWhere.Path + " is busy: another program (a velmor-sim, the panel, a gateway) holds it"
+                                 : Errno("Cannot lock " + FWhere.Path));
         ::close(Fd);
         return Failed;
     }

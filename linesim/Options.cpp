@@ -17,7 +17,9 @@ Where it serves (exactly one):
   --pty PATH          create a pseudo-terminal and keep a symlink at PATH to its
                       slave; prints "SLAVE PATH" on one line, then serves
                       (an existing PATH is replaced only when it is a symlink)
-  --port DEVICE       a serial port, raw, opened exclusively; prints DEVICE
+  --port DEVICE       a serial port, raw, opened exclusively (locked, as the
+                      library locks it: refused while another program holds
+                      it); prints DEVICE
   --tcp HOST:PORT     RTU frames over TCP (no MBAP header), one client at a time
                       (a second is turned away), a numeric address ([::1]:PORT
                       for IPv6; port 0: any free port); prints HOST:PORT as bound
@@ -67,15 +69,31 @@ Control file lines for the line (besides link=down/up and fail lines):
                       change of the file
   link=down           every request goes unanswered (the controller hears nothing)
 
+The link of a panel, velmorctl or Python on it ($VELMOR_LINK or link.conf):
+  --pty PATH or --port DEVICE  serial:PATH?OPTIONS
+  --tcp HOST:PORT              tcp:HOST:PORT?OPTIONS
+  --modbus-tcp HOST:PORT       modbus-tcp:HOST:PORT?OPTIONS (as to velmor-gateway,
+                               the Modbus TCP gateway for a real line)
+  virtual is the library's own in-process controller, with no velmor-sim.
+OPTIONS, joined by '&' (quote the line in a shell): baud=N (default 115200;
+behind tcp: and modbus-tcp: the gateway's line, default 9600), address=N
+(as --address; unit=N on modbus-tcp:), timeout=MS, parity=none|even|odd and
+stopbits=1|2 (serial: only; as --parity and --stopbits, default 8E1),
+trace=FILE (the frames as the library saw them).
+
 Exit codes: 0 ended by SIGINT or SIGTERM (or --help), 1 bad usage or a place
-it cannot serve.
+it cannot serve (a port another program holds: "DEVICE is busy").
 
 Examples:
   velmor-sim --pty /tmp/velmor-line
   VELMOR_LINK=serial:/tmp/velmor-line velmor
   velmor-sim --tcp 127.0.0.1:5020 --address 3
   velmor-sim --pty /tmp/velmor-line --address 1,2
+  VELMOR_LINK='tcp:127.0.0.1:5020?address=3&baud=115200' velmor
+  velmor-sim --modbus-tcp 127.0.0.1:5020
+  velmorctl --link 'modbus-tcp:127.0.0.1:5020?unit=1&baud=115200' status
   velmor-sim --port /dev/ttyUSB1 --baud 9600 --parity none --fault late=200 --fault-every
+  VELMOR_LINK='serial:/dev/ttyUSB0?baud=9600&parity=none&stopbits=2' velmor
   echo 'line hangup 2000' >> ~/.local/state/velmor/virtual-controller.control
 )";
 

@@ -101,19 +101,20 @@ Answer SysfsSays(const std::string& SysEntry, bool Uart)
 }
 
 // Opens the port without waiting for a carrier and without making it our
-// terminal, and asks it.
-bool AnswersAsSerialPort(const std::string& Path, bool Uart)
+// terminal, and asks it. No: not a serial port at all (a plain terminal);
+// Unknown for a ttyS: a serial port with no UART behind it.
+Answer AnswersAsSerialPort(const std::string& Path, bool Uart)
 {
     const int Fd = ::open(Path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (Fd < 0)
-        return errno == EACCES || errno == EPERM || errno == EBUSY;
-    bool Serial = false;
+        return errno == EACCES || errno == EPERM || errno == EBUSY ? Answer::Yes : Answer::No;
+    Answer Serial = Answer::No;
     struct serial_struct Info {};
     if (::ioctl(Fd, TIOCGSERIAL, &Info) == 0) {
-        Serial = Info.type != PORT_UNKNOWN;
+        Serial = Info.type != PORT_UNKNOWN ? Answer::Yes : Answer::Unknown;
     } else if (!Uart) {
         struct termios T;
-        Serial = ::tcgetattr(Fd, &T) == 0;
+        Serial = ::tcgetattr(Fd, &T) == 0 ? Answer::Yes : Answer::No;
     }
     ::close(Fd);
     return Serial;
@@ -142,6 +143,7 @@ std::string DescribeStableName(const std::string& Name)
 std::vector<SerialPort> ListSerialPorts(const SerialPortFolders& Folders)
 {
     std::vector<SerialPort> Ports;
+    std::vector<SerialPort> Idle; // no hardware behind them: after all the others
     std::set<std::string> Shown; // devices a stable name already shows
 
     std::vector<std::string> Stable = Entries(Folders.ById);
@@ -175,18 +177,27 @@ std::vector<SerialPort> ListSerialPorts(const SerialPortFolders& Folders)
             if (Shown.count(Device))
                 continue;
             const std::string SysEntry = Folders.SysTty + "/" + F.second;
-            const Answer Sysfs = SysfsSays(SysEntry, Uart);
-            if (Sysfs == Answer::No || (Sysfs == Answer::Unknown && !AnswersAsSerialPort(Path, Uart)))
+            // Yes: a port; No from sysfs (UART type 0) or Unknown from the
+            // port itself: a ttyS name with no UART behind it.
+            Answer Says = SysfsSays(SysEntry, Uart);
+            bool NoUart = Uart && Says == Answer::No;
+            if (Says == Answer::Unknown) {
+                Says = AnswersAsSerialPort(Path, Uart);
+                NoUart = Uart && Says == Answer::Unknown;
+            }
+            if (Says != Answer::Yes && !NoUart)
                 continue;
             SerialPort P;
             P.Path = Path;
             P.Device = Device;
-            P.Description = Uart ? "serial port" : UsbDescription(SysEntry);
+            P.NoHardware = NoUart;
+            P.Description = NoUart ? "serial port, no UART behind it" : Uart ? "serial port" : UsbDescription(SysEntry);
             if (P.Description.empty())
                 P.Description = Prefix == std::string("ttyACM") ? "USB modem-class serial port" : "USB serial port";
-            Ports.push_back(P);
+            (NoUart ? Idle : Ports).push_back(P);
         }
     }
+    Ports.insert(Ports.end(), Idle.begin(), Idle.end());
     return Ports;
 }
 

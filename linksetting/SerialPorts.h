@@ -15,6 +15,8 @@
 // where there is no UART); only where sysfs says nothing is the port opened
 // (O_NONBLOCK|O_NOCTTY) and asked with TIOCGSERIAL or tcgetattr. A port that
 // cannot be opened for want of permission is still listed: it is there.
+// A ttyS with no UART behind it (type 0) is listed after all the others,
+// marked NoHardware: a name to type, never one to offer first.
 namespace Link {
 
 struct SerialPortFolders {
@@ -27,6 +29,7 @@ struct SerialPort {
     std::string Path;        // for the link: /dev/serial/by-id/NAME or /dev/ttyUSB0
     std::string Device;      // what Path is: the stable name's target; empty when it points nowhere
     std::string Description; // the adapter in a few words, e.g. "FTDI FT232R USB UART A10K1ABC"
+    bool NoHardware = false; // a ttyS name the kernel made with no UART behind it
 };
 
 std::vector<SerialPort> ListSerialPorts(const SerialPortFolders& Folders = {});

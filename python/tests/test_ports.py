@@ -1,43 +1,39 @@
-"""velmor.ports() on folders of the test's own: stable names first, then
-devices that answer as serial ports."""
+"""velmor.ports(): the library's one port list, the same as velmorctl ports."""
 
 from __future__ import annotations
 
 import os
-import pty
-from pathlib import Path
+import subprocess
 
 import velmor
 
+from conftest import BIN
 
-def test_ports_lists_stable_names_with_targets_then_answering_devices(tmp_path: Path) -> None:
-    masters = []
-    slaves = []
-    for _ in range(3):
-        master, slave = pty.openpty()
-        masters.append(master)
-        slaves.append(os.ttyname(slave))
-        os.close(slave)
-    try:
-        by_id, dev = tmp_path / "by-id", tmp_path / "dev"
-        by_id.mkdir()
-        dev.mkdir()
-        (by_id / "usb-FTDI_RS485-if00-port0").symlink_to(slaves[0])
-        (by_id / "usb-Gone-if00").symlink_to(tmp_path / "unplugged")
-        (dev / "ttyUSB1").symlink_to(slaves[0])   # already listed by its stable name
-        (dev / "ttyUSB10").symlink_to(slaves[1])
-        (dev / "ttyACM0").symlink_to(slaves[2])
-        (dev / "ttyUSB2").write_text("")          # not a terminal
-        (dev / "ttyS0").symlink_to(slaves[1])     # a terminal, but no UART behind it
-        (dev / "tty0x").symlink_to(slaves[1])     # not a serial port's name
-        found = velmor.ports(by_id, dev)
-        assert [str(p) for p in found] == [
-            f"{by_id}/usb-FTDI_RS485-if00-port0 -> {os.path.realpath(slaves[0])}",
-            f"{by_id}/usb-Gone-if00 -> (missing)",
-            f"{dev}/ttyUSB10",
-            f"{dev}/ttyACM0",
-        ]
-        assert velmor.ports(tmp_path / "none", tmp_path / "none") == []
-    finally:
-        for m in masters:
-            os.close(m)
+
+def test_ports_are_the_list_velmorctl_prints() -> None:
+    found = velmor.ports()
+    run = subprocess.run([str(BIN / "velmorctl"), "ports"], capture_output=True, text=True, timeout=30,
+                         env=dict(os.environ, LC_ALL="C"))
+    assert run.returncode == 0, run.stderr
+    if run.stdout.startswith("no serial ports in "):
+        assert found == []
+    else:
+        assert [str(p) for p in found] == run.stdout.splitlines()
+    # The ports with no hardware behind them come last.
+    marks = [p.no_hardware for p in found]
+    assert marks == sorted(marks)
+    for p in found:
+        assert p.path.startswith("/dev/"), p
+        assert p.description, p
+        assert p.stable == p.path.startswith("/dev/serial/by-id/")
+        if not p.stable:
+            assert p.target == os.path.realpath(p.path)
+
+
+def test_a_port_prints_as_velmorctl_prints_it() -> None:
+    plain = velmor.Port("/dev/ttyUSB0", "FTDI FT232R USB UART", False, False, "/dev/ttyUSB0")
+    assert str(plain) == "/dev/ttyUSB0  FTDI FT232R USB UART"
+    stable = velmor.Port("/dev/serial/by-id/usb-FTDI-if00-port0", "FTDI", False, True, "/dev/ttyUSB0")
+    assert str(stable) == "/dev/serial/by-id/usb-FTDI-if00-port0 -> /dev/ttyUSB0  FTDI"
+    gone = velmor.Port("/dev/serial/by-id/usb-Gone-if00", "Gone", False, True, None)
+    assert str(gone) == "/dev/serial/by-id/usb-Gone-if00 -> (missing)  Gone"

@@ -210,18 +210,25 @@ class Controller:
         with velmor.Controller(link="serial:/tmp/velmor-line") as c:
             c.goto(1000)
 
-    `link` is a link setting's line: "virtual",
-    "serial:PATH?baud=115200&parity=even&stopbits=1&address=1&timeout=30",
-    "tcp:HOST:PORT?address=1&baud=9600" (RTU frames over TCP),
-    "modbus-tcp:HOST:PORT?unit=1&baud=9600" (Modbus TCP, velmor-gateway);
-    with `&watchdog=MS` and `&trace=FILE` too. None: the link setting
-    ($VELMOR_LINK, else ~/.config/velmor/link.conf), read at each open. The
-    environment is never changed. `address` (1..247) picks the controller on
-    the line; None: the link's address= (else 1). `watchdog` (ms, 0 off)
-    writes the controller's communication watchdog at each open, as the
-    link's watchdog= does: a motion then stops once nothing polls it for that
-    long. `library` is the path of the device library (default:
-    $VELMOR_LIBRARY, else the installed one). A failed open raises
+    `link` is a link setting's line; None: the link setting ($VELMOR_LINK,
+    else ~/.config/velmor/link.conf), read at each open. The environment is
+    never changed. A link is one of "virtual" (the in-process virtual
+    controller), "serial:PATH?OPTIONS" (a serial port), "tcp:HOST:PORT?OPTIONS"
+    (RTU frames over TCP, ser2net) and "modbus-tcp:HOST:PORT?OPTIONS" (a Modbus
+    TCP gateway: velmor-gateway, which shares one line among several programs,
+    or a plant's). OPTIONS are joined by "&": baud=N (default 115200; behind a
+    gateway the speed of its line, default 9600), address=N (1..247; unit=N
+    on modbus-tcp), timeout=MS, parity=none|even|odd and stopbits=1|2
+    (serial only; default 8E1: an 8N1 controller needs
+    "parity=none&stopbits=1"), trace=FILE (every frame on the line),
+    watchdog=MS (the controller's communication watchdog), e.g.
+    "serial:/dev/ttyUSB0?baud=9600&parity=none&stopbits=1&address=3" or
+    "modbus-tcp:127.0.0.1:5020?unit=1&baud=115200". `address` (1..247) picks
+    the controller on the line; None: the link's address= (else 1).
+    `watchdog` (ms, 0 off) writes the controller's communication watchdog at
+    each open, as the link's watchdog= does: a motion then stops once nothing
+    polls it for that long. `library` is the path of the device library
+    (default: $VELMOR_LIBRARY, else the installed one). A failed open raises
     velmor.ConnectionError with the library's text.
 
     Several Controllers may be open at once, each its own session of the

@@ -1,97 +1,71 @@
-"""The serial ports of this machine, as `velmorctl ports` lists them."""
+"""The serial ports of this machine: the library's one list (VLMS_ListPorts),
+the same as `velmorctl ports` and the panel's link dialog show."""
 
 from __future__ import annotations
 
-import errno
-import fcntl
+import ctypes
 import os
-import struct
-import termios
 from dataclasses import dataclass
-from pathlib import Path
-from typing import Final, Optional, Union
+from typing import Final, Optional
+
+from . import _library
+from .errors import Error
 
 BY_ID: Final = "/dev/serial/by-id"
-DEV: Final = "/dev"
 
-# ioctl TIOCGSERIAL and the size of struct serial_struct; its second int is
-# the UART type, 0 (PORT_UNKNOWN) where no UART answers behind a ttyS name.
-_TIOCGSERIAL: Final = 0x541E
-_SERIAL_STRUCT_SIZE: Final = 72
+# void (*)(void* user, const char* path, const char* description, int32_t no_hardware)
+_PORT_FN: Final = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32)
 
 
 @dataclass(frozen=True)
 class Port:
-    """A serial port: `path` to give in a link ("serial:PATH"), and for a
-    stable name under /dev/serial/by-id the device it points to (`target`,
-    None when the link is dangling)."""
+    """A serial port: `path` to give in a link ("serial:PATH"); what it is
+    (`description`: the adapter, when known); for a stable name under
+    /dev/serial/by-id (`stable`) the device it points to (`target`, None
+    when the name points nowhere, the adapter unplugged); `no_hardware` for a
+    ttyS name with no UART behind it (listed last: a name to type, not to
+    pick)."""
 
     path: str
-    target: Optional[str]
+    description: str
+    no_hardware: bool
     stable: bool
+    target: Optional[str]
 
     def __str__(self) -> str:
-        if not self.stable:
-            return self.path
-        return f"{self.path} -> {self.target if self.target else '(missing)'}"
+        """As `velmorctl ports` prints it."""
+        shown = self.path
+        if self.target != self.path:
+            shown += f" -> {self.target if self.target else '(missing)'}"
+        return f"{shown}  {self.description}"
 
 
-def _answers(path: Path, need_uart: bool) -> bool:
-    """Whether the device opens as a terminal and, for ttyS names, a UART
-    stands behind it. A port held exclusively by another program counts."""
+def _port(path: str, description: str, no_hardware: bool) -> Port:
+    target = os.path.realpath(path) if os.path.exists(path) else None
+    return Port(path, description, no_hardware, path.startswith(BY_ID + "/"), target)
+
+
+def ports() -> list[Port]:
+    """The serial ports, in the library's order: first the stable names of
+    /dev/serial/by-id (sorted), then the ttyUSB*, ttyACM* and ttyS* devices
+    that are serial ports and that no stable name already shows, and last the
+    ttyS names with no UART behind them. Opens no port for use."""
+    library = _library.load()
     try:
-        fd = os.open(path, os.O_RDWR | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
-    except OSError as e:
-        return e.errno == errno.EBUSY
-    try:
-        termios.tcgetattr(fd)
-        if need_uart:
-            info = fcntl.ioctl(fd, _TIOCGSERIAL, bytes(_SERIAL_STRUCT_SIZE))
-            return struct.unpack_from("ii", info)[1] != 0
-        return True
-    except (OSError, termios.error):
-        return False
-    finally:
-        os.close(fd)
-
-
-def _tty_order(name: str) -> tuple[int, str, int]:
-    kinds = ("ttyUSB", "ttyACM", "ttyS")
-    for rank, kind in enumerate(kinds):
-        suffix = name[len(kind):]
-        if name.startswith(kind) and suffix.isdigit():
-            return rank, kind, int(suffix)
-    return len(kinds), name, 0
-
-
-def ports(by_id: Union[str, "os.PathLike[str]"] = BY_ID,
-          dev: Union[str, "os.PathLike[str]"] = DEV) -> list[Port]:
-    """The serial ports: first the stable names in `by_id` (sorted, each with
-    its target), then the ttyUSB*, ttyACM* and ttyS* devices in `dev` that
-    answer as serial ports and are not already the target of a stable name.
-    The folders are parameters so that a test can give its own."""
+        list_ports = ctypes.CDLL(str(library.path)).VLMS_ListPorts
+    except AttributeError as e:
+        raise Error(f"{library.path} has no port list (VLMS_ListPorts): it is not Velmor's own "
+                    "libvelmor.so") from e
+    list_ports.argtypes = [_PORT_FN, ctypes.c_void_p]
+    list_ports.restype = ctypes.c_int32
     found: list[Port] = []
-    by_id_path = Path(by_id)
-    try:
-        names = sorted(e.name for e in os.scandir(by_id_path))
-    except OSError:
-        names = []
-    targets: set[str] = set()
-    for name in names:
-        link = by_id_path / name
-        target: Optional[str] = None
-        if link.exists():
-            target = os.path.realpath(link)
-            targets.add(target)
-        found.append(Port(str(link), target, True))
-    try:
-        ttys = [e.name for e in os.scandir(dev) if _tty_order(e.name)[0] < 3]
-    except OSError:
-        ttys = []
-    for name in sorted(ttys, key=_tty_order):
-        path = Path(dev) / name
-        if os.path.realpath(path) in targets or str(path) in targets:
-            continue
-        if _answers(path, need_uart=name.startswith("ttyS")):
-            found.append(Port(str(path), None, False))
+
+    def each(_user: Optional[int], path: Optional[bytes], description: Optional[bytes], no_hardware: int) -> None:
+        # A path is bytes from the file system: as os.fsdecode names it.
+        found.append(_port(os.fsdecode(path or b""), _library.device_text(description), bool(no_hardware)))
+
+    callback = _PORT_FN(each)
+    count = list_ports(callback, None)
+    if count != len(found):
+        raise Error(f"the port list said {count} ports and gave {len(found)}")
     return found

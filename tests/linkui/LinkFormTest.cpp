@@ -158,19 +158,120 @@ TEST_F(LinkForm, VelmorLinkMakesItReadOnly)
     EXPECT_EQ(Slurp(File), "virtual\n");
 }
 
-TEST_F(LinkForm, AMalformedFileIsShownWithItsTextAndCanBeReplaced)
+TEST_F(LinkForm, AMalformedFileIsShownAsItStandsAndWrittenOnlyAfterAChange)
 {
-    WriteFile("serial:/dev/ttyUSB0?adress=1\n");
+    // A typo in one option: the rest of the line is shown, not the virtual
+    // controller, and what is wrong is said.
+    WriteFile("# the bench line\nserial:/dev/ttyUSB0?adress=1&baud=9600\n");
+    {
+        TLinkForm F(Places);
+        const std::string Note = F.lbNote->text().toStdString();
+        EXPECT_NE(Note.find("испорчен"), std::string::npos) << Note;
+        EXPECT_NE(Note.find("unknown option \"adress\""), std::string::npos) << Note;
+        EXPECT_NE(Note.find(File.string()), std::string::npos) << Note;
+        EXPECT_NE(Note.find("serial:/dev/ttyUSB0?adress=1&baud=9600"), std::string::npos) << "the line as it stands";
+        EXPECT_EQ(F.cbKind->currentIndex(), 1);
+        EXPECT_EQ(F.cbPort->currentText(), QStringLiteral("/dev/ttyUSB0"));
+        EXPECT_EQ(F.cbBaud->currentText(), QStringLiteral("9600"));
+        // OK without a change writes nothing, however it is reached.
+        EXPECT_FALSE(Ok(F)->isEnabled());
+        Ok(F)->click();
+        emit F.Buttons->accepted();
+        EXPECT_FALSE(F.Saved());
+        Cancel(F)->click();
+        EXPECT_FALSE(F.Saved());
+    }
+    EXPECT_EQ(Slurp(File), "# the bench line\nserial:/dev/ttyUSB0?adress=1&baud=9600\n");
+
+    // A speed the line cannot have: the port stays; a change, then OK,
+    // writes the line shown (the port as read needs no second OK).
+    WriteFile("serial:/dev/ttyUSB0?baud=12345&address=4\n");
+    {
+        TLinkForm F(Places);
+        EXPECT_NE(F.lbNote->text().indexOf(QStringLiteral("baud 12345")), -1) << F.lbNote->text().toStdString();
+        EXPECT_EQ(F.cbPort->currentText(), QStringLiteral("/dev/ttyUSB0"));
+        EXPECT_EQ(F.seAddress->value(), 4);
+        EXPECT_FALSE(Ok(F)->isEnabled());
+        F.cbBaud->setCurrentIndex(F.cbBaud->findText(QStringLiteral("19200")));
+        EXPECT_TRUE(Ok(F)->isEnabled());
+        Ok(F)->click();
+        EXPECT_TRUE(F.Saved()) << F.lbError->text().toStdString();
+    }
+    EXPECT_EQ(Slurp(File), "serial:/dev/ttyUSB0?baud=19200&address=4\n");
+
+    // Nothing readable at all: the default is shown, and still not written.
+    WriteFile("bogus\n");
     TLinkForm F(Places);
-    const std::string Note = F.lbNote->text().toStdString();
-    EXPECT_NE(Note.find("испорчен"), std::string::npos) << Note;
-    EXPECT_NE(Note.find("unknown option \"adress\""), std::string::npos) << Note;
-    EXPECT_NE(Note.find(File.string()), std::string::npos) << Note;
-    EXPECT_TRUE(Ok(F)->isEnabled());
     EXPECT_EQ(F.cbKind->currentIndex(), 0);
+    EXPECT_FALSE(Ok(F)->isEnabled());
+    emit F.Buttons->accepted();
+    EXPECT_EQ(Slurp(File), "bogus\n");
+    F.cbKind->setCurrentIndex(1);
+    F.cbKind->setCurrentIndex(0);
     Ok(F)->click();
     EXPECT_TRUE(F.Saved());
     EXPECT_EQ(Slurp(File), "virtual\n");
+}
+
+TEST_F(LinkForm, APortTypedInThatIsNotThereIsNamedBeforeItIsWritten)
+{
+    WriteFile("serial:" + First.Slave + "?baud=9600\n");
+    TLinkForm F(Places);
+    const std::string Gone = Dir.path().toStdString() + "/dev/ttyUSB7";
+    F.cbPort->setEditText(QString::fromStdString(Gone));
+    Ok(F)->click();
+    EXPECT_FALSE(F.Saved());
+    EXPECT_TRUE(F.lbError->isVisibleTo(&F));
+    EXPECT_NE(F.lbError->text().indexOf(QString::fromStdString(Gone)), -1) << F.lbError->text().toStdString();
+    EXPECT_EQ(Slurp(File), "serial:" + First.Slave + "?baud=9600\n") << "the working link is kept";
+    // Said once; the second OK writes it (an adapter to be plugged in).
+    Ok(F)->click();
+    EXPECT_TRUE(F.Saved());
+    EXPECT_EQ(Slurp(File), "serial:" + Gone + "?baud=9600\n");
+
+    // A port that is there is written at once.
+    TLinkForm Again(Places);
+    Again.cbPort->setEditText(QString::fromStdString(Second.Slave));
+    Ok(Again)->click();
+    EXPECT_TRUE(Again.Saved());
+    EXPECT_EQ(Slurp(File), "serial:" + Second.Slave + "?baud=9600\n");
+}
+
+TEST_F(LinkForm, ANameWithNoPortBehindItIsLastMarkedAndNeverOfferedFirst)
+{
+    // ttyS0: the kernel's name with no UART (sysfs type 0); ttyS1 a UART.
+    Pty NoUart, Uart;
+    const fs::path Dev = Places.Ports.Dev, Sys = Places.Ports.SysTty;
+    fs::create_directories(Dev);
+    fs::create_symlink(NoUart.Slave, Dev / "ttyS0");
+    fs::create_symlink(Uart.Slave, Dev / "ttyS1");
+    fs::create_directories(Sys / "ttyS0");
+    fs::create_directories(Sys / "ttyS1");
+    std::ofstream(Sys / "ttyS0" / "type") << "0\n";
+    std::ofstream(Sys / "ttyS1" / "type") << "4\n";
+    {
+        TLinkForm F(Places);
+        ASSERT_EQ(F.cbPort->count(), 4);
+        EXPECT_EQ(F.cbPort->itemText(2).toStdString(), (Dev / "ttyS1").string());
+        EXPECT_EQ(F.cbPort->itemText(3).toStdString(), (Dev / "ttyS0").string());
+        EXPECT_NE(F.cbPort->itemData(3, Qt::DisplayRole).toString().indexOf(QStringLiteral("нет устройства")), -1);
+        EXPECT_EQ(F.cbPort->itemData(2, Qt::DisplayRole).toString().indexOf(QStringLiteral("нет устройства")), -1);
+        EXPECT_EQ(F.cbPort->currentIndex(), 0);
+    }
+    // Only the name without a port: nothing is chosen for the operator.
+    fs::remove_all(Places.Ports.ById);
+    fs::remove(Dev / "ttyS1");
+    TLinkForm F(Places);
+    ASSERT_EQ(F.cbPort->count(), 1);
+    EXPECT_EQ(F.cbPort->currentIndex(), -1);
+    F.cbKind->setCurrentIndex(1);
+    std::string Error;
+    EXPECT_EQ(F.ShownLine(Error), "");
+    EXPECT_EQ(Error, "Укажите порт.");
+    // Named by the setting, it is shown as the setting stands.
+    WriteFile("serial:" + (Dev / "ttyS0").string() + "\n");
+    TLinkForm Named(Places);
+    EXPECT_EQ(Named.cbPort->currentIndex(), 0);
 }
 
 TEST_F(LinkForm, OkWithNothingChangedWritesTheSettingBackWhole)
@@ -213,6 +314,9 @@ TEST(LinkMenu, TheItemStandsAboveConnectAndIsDisabledOnALibraryNotOurs)
     for (QAction* Other : {W->mnConnect, W->mnDisconnect, W->mnExit, W->mnAbout})
         EXPECT_NE(W->mnLinkSetup->shortcut(), Other->shortcut());
     EXPECT_FALSE(W->mnLinkSetup->isEnabled());
+    // Nor is the scan looked for in a library that is not ours.
+    EXPECT_EQ(TLinkForm::LibraryScan(), nullptr);
+    EXPECT_EQ(TLinkForm::TPlaces::FromEnvironment().Scan, nullptr);
     const QLabel* LinkPanel = W->findChild<QLabel*>(QStringLiteral("StatusPanel0"));
     ASSERT_TRUE(LinkPanel);
     EXPECT_EQ(LinkPanel->text(), QStringLiteral(" OFF LINE "));

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -229,6 +230,46 @@ TEST_F(FrontRead, TheDialogPutsThePanelOnTheLineWithoutARestart)
     EXPECT_EQ(LinkPanel->toolTip().toStdString(),
               "Link: gateway 127.0.0.1:4001 (RTU over TCP), address 9 (" + File.string() + ")");
     W->close();
+}
+
+} // namespace
+
+namespace {
+
+// "Найти" on the real library: the scan is reached by name in the library
+// the panel runs on, finds velmor-sim's controller at its address with its
+// identification, and the panel itself needs none of the library's own
+// interface (a library of only the 26 functions still drops in).
+TEST_F(FrontRead, FindScansTheLineThroughTheLibraryReachedByName)
+{
+    const TLinkForm::TScanFn Scan = TLinkForm::LibraryScan();
+    ASSERT_NE(Scan, nullptr);
+    EXPECT_EQ(TLinkForm::TPlaces::FromEnvironment().Scan, Scan);
+    LinkTest::LineSim Nine;
+    ASSERT_TRUE(Nine.Start({"--address", "9"}));
+
+    TLinkForm F(TLinkForm::TPlaces::FromEnvironment());
+    F.cbKind->setCurrentIndex(1);
+    F.cbPort->setEditText(QString::fromStdString(Nine.Link));
+    F.btScan->click();
+    ASSERT_TRUE(F.Scanning());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !F.Scanning(); }, 100000));
+    ASSERT_EQ(F.cbFound->count(), 1) << F.lbScan->text().toStdString();
+    EXPECT_EQ(F.cbFound->itemData(0).toInt(), 9);
+    EXPECT_NE(F.cbFound->itemText(0).indexOf(QStringLiteral("VLM-1")), -1) << F.cbFound->itemText(0).toStdString();
+    emit F.cbFound->activated(0);
+    EXPECT_EQ(F.seAddress->value(), 9);
+
+    // The panel's program asks the dynamic linker for no VLMS_ symbol.
+    FILE* Nm = popen("nm -D --undefined-only " VELMOR_PANEL_PROGRAM " 2>&1", "r");
+    ASSERT_NE(Nm, nullptr);
+    std::string Symbols;
+    char B[512];
+    while (fgets(B, sizeof B, Nm))
+        Symbols += B;
+    EXPECT_EQ(pclose(Nm), 0) << Symbols;
+    EXPECT_NE(Symbols.find("VLM_OpenDevice"), std::string::npos) << Symbols;
+    EXPECT_EQ(Symbols.find("VLMS_"), std::string::npos) << Symbols;
 }
 
 } // namespace

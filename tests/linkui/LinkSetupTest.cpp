@@ -192,13 +192,14 @@ TEST(SerialPorts, StableNamesFirstThenTheTtysThatAreSerialPorts)
     for (const Link::SerialPort& P : Link::ListSerialPorts(F))
         Got << P.Path.substr(Dir.Path.string().size()) << " | "
             << (P.Device.empty() ? "-" : P.Device == Adapter.Slave ? "adapter" : P.Device.substr(0, 9)) << " | "
-            << P.Description << "\n";
+            << P.Description << (P.NoHardware ? " | no hardware" : "") << "\n";
     EXPECT_EQ(Got.str(), "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0 | - | 1a86 USB Serial\n"
                          "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1ABC-if00-port0 | adapter | FTDI "
                          "FT232R USB UART A10K1ABC\n"
                          "/dev/ttyUSB10 | /dev/pts/ | Silicon Labs CP2102N USB to UART Bridge Controller\n"
                          "/dev/ttyACM0 | /dev/pts/ | USB modem-class serial port\n"
-                         "/dev/ttyS1 | /dev/pts/ | serial port\n");
+                         "/dev/ttyS1 | /dev/pts/ | serial port\n"
+                         "/dev/ttyS0 | /dev/pts/ | serial port, no UART behind it | no hardware\n");
 
     // No folders at all: nothing, and no failure.
     EXPECT_TRUE(Link::ListSerialPorts({"/nonexistent/by-id", "/nonexistent", "/nonexistent/sys"}).empty());
