@@ -133,6 +133,8 @@ private:
     bool Allowed(const sockaddr_storage& A) const;
     void ServeRefused(int64_t Now, const std::vector<pollfd>& Fds, size_t From);
     void ReadClient(uint64_t Id, int64_t Now);
+    // Takes the whole requests received from the client as far as its limits let it.
+    void ParseIn(uint64_t Id, int64_t Now);
     void Take(uint64_t Id, Pending P, int64_t Now);
     void WriteClient(uint64_t Id, int64_t Now);
     void DropClient(uint64_t Id, const std::string& Why);
@@ -265,6 +267,12 @@ void Gateway::ReadClient(uint64_t Id, int64_t Now)
         return;
     }
     C.LastHeard = Now;
+    ParseIn(Id, Now);
+}
+
+void Gateway::ParseIn(uint64_t Id, int64_t Now)
+{
+    Client& C = FClients[Id];
     while (WantsInput(C)) {
         const Link::MbapFrame F = Link::PeekMbap(C.In.data(), C.In.size());
         if (F.Status == Link::MbapStatus::Incomplete)
@@ -555,7 +563,7 @@ void Gateway::Finish(int64_t Now, const Link::Frame* Answer, const std::string& 
 
 void Gateway::LineGone(int64_t Now, const std::string& Why)
 {
-    Log("the port " + FOptions.Port + " is gone (" + Why + "); answering 0x0B until it is back");
+    Log("the port " + FOptions.Port + " is gone (" + Why + "); answering 0x0B until it returns");
     FTrace.Verdict("the port is gone: " + Why);
     FLine.reset();
     FReopenAt = Now + ReopenEveryUs;
@@ -631,6 +639,14 @@ bool Gateway::Run(int StopFd)
     while (true) {
         const int64_t Now = Link::NowUs();
         Reopen(Now);
+        // Requests held back in a client's buffer while it was at its limit.
+        std::vector<uint64_t> Held;
+        for (const auto& [Id, C] : FClients)
+            if (!C.In.empty() && WantsInput(C))
+                Held.push_back(Id);
+        for (uint64_t Id : Held)
+            if (FClients.count(Id))
+                ParseIn(Id, Now);
         Poll(Now);
         Expire(Now);
         StartNext(Now);

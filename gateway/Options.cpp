@@ -181,6 +181,8 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
         } else if (Name == "--timeout") {
             if (!Number(Value, 1, 10000, O.TimeoutMs))
                 return Core::Status::Fail("--timeout " + Value + ": use 1..10000 (ms)");
+        } else if ((Name == "--read-only" || Name == "--allow-broadcast") && !Value.empty()) {
+            return Core::Status::Fail(Name + " takes no value");
         } else if (Name == "--read-only") {
             O.ReadOnly = true;
         } else if (Name == "--allow-broadcast") {
