@@ -3,9 +3,14 @@
 #include <mosquitto.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "core/DeviceState.h"
 
@@ -35,17 +40,27 @@ int32_t Int32(const std::vector<uint16_t>& W, size_t At)
 
 class MosquittoPublisher : public Publisher {
 public:
-    MosquittoPublisher(mosquitto* M, std::string Base) : FM(M), FBase(std::move(Base)) {}
+    MosquittoPublisher(mosquitto* M, std::string Host, uint16_t Port, std::string Base)
+        : FM(M), FHost(std::move(Host)), FPort(Port), FBase(std::move(Base))
+    {
+    }
     ~MosquittoPublisher() override
     {
-        Publish(FBase + "/availability", "offline", true);
-        mosquitto_disconnect(FM);
-        mosquitto_loop_stop(FM, false);
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+        if (FConnected) {
+            Publish(FBase + "/availability", "offline", true);
+            mosquitto_loop(FM, 100, 1);
+            mosquitto_disconnect(FM);
+        }
         mosquitto_destroy(FM);
     }
+    void Start() { FThread = std::thread([this] { Keep(); }); }
     void Status(uint8_t Unit, const std::string& Json) override
     {
-        Publish(FBase + "/" + std::to_string(Unit) + "/status", Json, false);
+        if (FConnected)
+            Publish(FBase + "/" + std::to_string(Unit) + "/status", Json, false);
     }
     void Available(uint8_t Unit, bool Online) override
     {
@@ -54,34 +69,59 @@ public:
         if (It != FKnown.end() && It->second == Online)
             return;
         FKnown[Unit] = Online;
-        Publish(FBase + "/" + std::to_string(Unit) + "/availability", Online ? "online" : "offline", true);
-    }
-    // Called on libmosquitto's thread at each (re)connection: the retained
-    // states again, as the broker may have restarted without them.
-    void Connected()
-    {
-        Publish(FBase + "/availability", "online", true);
-        std::lock_guard<std::mutex> Lock(FMutex);
-        for (const auto& [Unit, Online] : FKnown)
+        if (FConnected)
             Publish(FBase + "/" + std::to_string(Unit) + "/availability", Online ? "online" : "offline", true);
     }
 
 private:
+    // The connection's own thread: connects (again after a second when the
+    // broker is away), publishes the retained states at each connection and
+    // runs libmosquitto's network loop; each wait at most a second.
+    void Keep()
+    {
+        bool Said = false;
+        while (!FStop) {
+            if (!FConnected) {
+                const int Rc = mosquitto_connect(FM, FHost.c_str(), FPort, 30);
+                if (Rc != MOSQ_ERR_SUCCESS) {
+                    if (!Said)
+                        std::fprintf(stderr, "velmor-gateway: MQTT broker %s:%u: %s; trying again every second\n",
+                                     FHost.c_str(), FPort, Rc == MOSQ_ERR_ERRNO ? std::strerror(errno)
+                                                                                : mosquitto_strerror(Rc));
+                    Said = true;
+                    for (int I = 0; I < 10 && !FStop; ++I)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    continue;
+                }
+                Said = false;
+                FConnected = true;
+                std::fprintf(stderr, "velmor-gateway: MQTT broker %s:%u connected\n", FHost.c_str(), FPort);
+                Publish(FBase + "/availability", "online", true);
+                std::lock_guard<std::mutex> Lock(FMutex);
+                for (const auto& [Unit, Online] : FKnown)
+                    Publish(FBase + "/" + std::to_string(Unit) + "/availability", Online ? "online" : "offline", true);
+            }
+            const int Rc = mosquitto_loop(FM, 100, 1);
+            if (Rc != MOSQ_ERR_SUCCESS) {
+                FConnected = false;
+                std::fprintf(stderr, "velmor-gateway: MQTT broker %s:%u lost: %s\n", FHost.c_str(), FPort,
+                             mosquitto_strerror(Rc));
+            }
+        }
+    }
     void Publish(const std::string& Topic, const std::string& Payload, bool Retain)
     {
         mosquitto_publish(FM, nullptr, Topic.c_str(), static_cast<int>(Payload.size()), Payload.data(), 0, Retain);
     }
     mosquitto* FM;
+    std::string FHost;
+    uint16_t FPort;
     std::string FBase;
+    std::atomic<bool> FStop{false}, FConnected{false};
+    std::thread FThread;
     std::mutex FMutex;
     std::map<uint8_t, bool> FKnown;
 };
-
-void OnConnect(mosquitto*, void* Self, int Rc)
-{
-    if (Rc == 0)
-        static_cast<MosquittoPublisher*>(Self)->Connected();
-}
 
 } // namespace
 
@@ -110,17 +150,11 @@ Core::Result<std::unique_ptr<Publisher>> StartMqtt(const std::string& Host, uint
     mosquitto* M = mosquitto_new(Id.c_str(), true, nullptr);
     if (!M)
         return Core::Status::Fail("MQTT: cannot start libmosquitto");
-    auto P = std::make_unique<MosquittoPublisher>(M, Base);
-    mosquitto_user_data_set(M, P.get());
-    mosquitto_connect_callback_set(M, OnConnect);
+    mosquitto_threaded_set(M, true);
+    // Only QoS 0: a publication while the broker is away is dropped.
     mosquitto_will_set(M, (Base + "/availability").c_str(), 7, "offline", 0, true);
-    mosquitto_reconnect_delay_set(M, 1, 30, true);
-    // Not yet reachable is not an error: the loop keeps trying.
-    const int Rc = mosquitto_connect_async(M, Host.c_str(), Port, 30);
-    if (Rc != MOSQ_ERR_SUCCESS && Rc != MOSQ_ERR_ERRNO && Rc != MOSQ_ERR_EAI)
-        return Core::Status::Fail("MQTT " + Host + ": " + mosquitto_strerror(Rc));
-    if (mosquitto_loop_start(M) != MOSQ_ERR_SUCCESS)
-        return Core::Status::Fail("MQTT: cannot start libmosquitto's thread");
+    auto P = std::make_unique<MosquittoPublisher>(M, Host, Port, Base);
+    P->Start();
     return std::unique_ptr<Publisher>(std::move(P));
 }
 

@@ -15,8 +15,9 @@
 //   velmor/LINE/UNIT/availability   "online" / "offline", retained, on change
 //   velmor/LINE/UNIT/status         the status block as JSON, each poll
 //
-// libmosquitto's own thread keeps the connection (and reconnects); a
-// publication while the broker is away is dropped, so nothing piles up.
+// A thread of its own keeps the connection (and connects again when the
+// broker was away); a publication while the broker is away is dropped, so
+// nothing piles up.
 namespace VelmorGateway {
 
 // The status block's nine input registers (0x0000..0x0008) as the JSON
@@ -30,8 +31,9 @@ public:
     virtual void Available(uint8_t Unit, bool Online) = 0;
 };
 
-// Connects (in the background) to Host:Port as client "velmor-gateway-LINE".
-// Fails only when libmosquitto cannot start.
+// Connects (in the background, again each second while the broker cannot
+// be reached) to Host:Port as client "velmor-gateway-LINE-PID". Fails only
+// when libmosquitto cannot start.
 Core::Result<std::unique_ptr<Publisher>> StartMqtt(const std::string& Host, uint16_t Port, const std::string& Line);
 
 } // namespace VelmorGateway

@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 
 RequestCheck Check(const Bytes& Pdu) { return CheckRequest(Pdu.data(), Pdu.size()); }
 
-TEST(Requests, TheStandardsLimitsAreKeptBeforeTheLine)
+TEST(GatewayRequests, TheStandardsLimitsAreKeptBeforeTheLine)
 {
     // Reads: 1..125 registers, 1..2000 bits; the answer's size follows.
     EXPECT_EQ(Check({0x04, 0, 0, 0, 9}).Exception, 0);
@@ -78,7 +78,7 @@ bool Fits(uint8_t Unit, const Bytes& Pdu, const Bytes& Answer)
     return AnswerFits(Unit, Pdu.data(), Pdu.size(), Answer.data(), Answer.size());
 }
 
-TEST(Answers, OnlyTheAnswerToTheRequestOnTheLineIsTaken)
+TEST(GatewayAnswers, OnlyTheAnswerToTheRequestOnTheLineIsTaken)
 {
     const Bytes Status = {0x04, 0, 0, 0, 9}, Ident = {0x04, 0x01, 0x00, 0, 32};
     Bytes Nine = {1, 0x04, 18};
@@ -109,7 +109,7 @@ TEST(Answers, OnlyTheAnswerToTheRequestOnTheLineIsTaken)
     EXPECT_FALSE(Fits(1, Multiple, Rtu({1, 0x10, 0x00, 0x20, 0x00, 0x03})));
 }
 
-TEST(Answers, TheirSizeIsToldFromTheirFirstBytes)
+TEST(GatewayAnswers, TheirSizeIsToldFromTheirFirstBytes)
 {
     const Bytes Read = {1, 0x04, 18};
     EXPECT_EQ(AnswerSize(0x04, Read.data(), 1), 0u);
@@ -133,7 +133,7 @@ bool Allows(const std::string& Range, const std::string& Peer)
     return R && InRange(*R, A, V6);
 }
 
-TEST(Allow, RangesTakeTheirPeersAndNoOthers)
+TEST(GatewayAllow, RangesTakeTheirPeersAndNoOthers)
 {
     EXPECT_TRUE(Allows("192.168.10.0/24", "192.168.10.77"));
     EXPECT_FALSE(Allows("192.168.10.0/24", "192.168.11.77"));
@@ -161,7 +161,7 @@ Core::Result<Options> Parse(std::vector<std::string> Args)
     return ParseOptions(static_cast<int>(Argv.size()), Argv.data());
 }
 
-TEST(CommandLine, SafeByDefaultAndEveryLimitBounded)
+TEST(GatewayCommandLine, SafeByDefaultAndEveryLimitBounded)
 {
     const Core::Result<Options> O = Parse({"--port", "/dev/serial/by-id/usb-FTDI_X-if00"});
     ASSERT_TRUE(O) << O.Error();
@@ -218,7 +218,7 @@ TEST(CommandLine, SafeByDefaultAndEveryLimitBounded)
     }
 }
 
-TEST(CommandLine, OnlyLoopbackIsQuiet)
+TEST(GatewayCommandLine, OnlyLoopbackIsQuiet)
 {
     for (const char* Quiet : {"127.0.0.1", "127.1.2.3", "::1", "::ffff:127.0.0.1"}) {
         EXPECT_TRUE(Link::IsLoopbackHost(Quiet)) << Quiet;
@@ -232,7 +232,7 @@ TEST(CommandLine, OnlyLoopbackIsQuiet)
     }
 }
 
-TEST(Mqtt, TheStatusBlockAsVelmorctlPrintsIt)
+TEST(GatewayMqtt, TheStatusBlockAsVelmorctlPrintsIt)
 {
     // State 4, coordinate -2 (0xFFFFFFFE), home 5000, speed 300, forward
     // limit and home active, 24.1 V.
