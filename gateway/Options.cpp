@@ -45,8 +45,8 @@ Safety:
                       with exception 0x01
   --allow ADDR[/BITS] accept clients from this address range only; repeatable
                       (default: any peer that reaches the address)
-  --allow-broadcast   pass unit id 0 (a write to every slave) on; refused with
-                      exception 0x01 without it
+  --allow-broadcast   pass unit id 0 (a write to every slave) on to the line;
+                      refused with exception 0x0A without it
 Limits:
   --max-clients N     clients at once, 1..4096 (default 64); one more is
                       answered exception 0x0A and closed, and it is logged
