@@ -96,6 +96,9 @@ struct Refused {
 struct Cached {
     Link::Frame Rtu;
     int64_t At = 0;
+    // The clients that had this answer: one asking again gets a new one, so
+    // a lone watcher always reads the line.
+    std::vector<uint64_t> Had;
 };
 
 std::string PeerText(const sockaddr_storage& A)
@@ -367,6 +370,10 @@ bool Gateway::FromCache(const Pending& P, int64_t Now)
     auto It = FCache.find(P.Key());
     if (It == FCache.end() || Now - It->second.At > static_cast<int64_t>(FOptions.CacheMs) * 1000)
         return false;
+    std::vector<uint64_t>& Had = It->second.Had;
+    if (std::find(Had.begin(), Had.end(), P.ClientId) != Had.end())
+        return false;
+    Had.push_back(P.ClientId);
     FTrace.Verdict("from the cache, " + std::to_string((Now - It->second.At) / 1000) + " ms old");
     Reply(P, It->second.Rtu, "cache-tx");
     return true;
@@ -378,11 +385,15 @@ void Gateway::Remember(const Pending& P, const Link::Frame& Rtu, int64_t Now)
         return;
     if (FCache.size() >= MaxCached)
         FCache.clear();
-    FCache[P.Key()] = {Rtu, Now};
-    // The same read waiting from other clients takes this answer now.
+    Cached& Entry = FCache[P.Key()];
+    Entry = {Rtu, Now, {P.ClientId}};
+    // The same read waiting from other clients takes this answer now (once
+    // each: a client's second such read waits for a new answer).
     for (auto& [Id, C] : FClients) {
         for (auto Q = C.Queue.begin(); Q != C.Queue.end();) {
-            if (Q->Check.Cacheable && Q->Key() == P.Key()) {
+            if (Q->Check.Cacheable && Q->Key() == P.Key() &&
+                std::find(Entry.Had.begin(), Entry.Had.end(), Id) == Entry.Had.end()) {
+                Entry.Had.push_back(Id);
                 const Pending Same = *Q;
                 Q = C.Queue.erase(Q);
                 FTrace.Verdict("the same read as the one just answered");

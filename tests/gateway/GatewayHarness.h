@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstdint>
@@ -30,8 +31,13 @@ using Bytes = std::vector<uint8_t>;
 inline Bytes Mbap(uint16_t Transaction, uint8_t Unit, const Bytes& Pdu)
 {
     const size_t Length = Pdu.size() + 1;
-    Bytes F = {uint8_t(Transaction >> 8), uint8_t(Transaction), 0, 0, uint8_t(Length >> 8), uint8_t(Length), Unit};
-    F.insert(F.end(), Pdu.begin(), Pdu.end());
+    Bytes F(7 + Pdu.size());
+    F[0] = uint8_t(Transaction >> 8);
+    F[1] = uint8_t(Transaction);
+    F[4] = uint8_t(Length >> 8);
+    F[5] = uint8_t(Length);
+    F[6] = Unit;
+    std::copy(Pdu.begin(), Pdu.end(), F.begin() + 7);
     return F;
 }
 
@@ -57,11 +63,15 @@ public:
     Client& operator=(const Client&) = delete;
     ~Client() { Close(); }
 
-    // Connects to 127.0.0.1:Port, from Source (a loopback address) when given.
-    bool Connect(const std::string& Port, const char* Source = nullptr)
+    // Connects to 127.0.0.1:Port, from Source (a loopback address) when
+    // given, with a receive buffer of ReceiveBuffer bytes when given (a
+    // small one fills soon when nothing is read).
+    bool Connect(const std::string& Port, const char* Source = nullptr, int ReceiveBuffer = 0)
     {
         Close();
         FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (ReceiveBuffer > 0)
+            ::setsockopt(FFd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
         sockaddr_in A{};
         A.sin_family = AF_INET;
         if (Source) {
