@@ -469,7 +469,8 @@ void Gateway::StartNext(int64_t Now)
         size_t Dropped = 0;
         const Link::IoStatus Discarded = FLine->Discard(&Dropped);
         if (Discarded != Link::IoStatus::Ok) {
-            FClients[P.ClientId].Queue.push_front(std::move(P));
+            if (FClients.count(P.ClientId))
+                FClients[P.ClientId].Queue.push_front(std::move(P));
             return LineGone(Now, FLine->ErrorText());
         }
         if (Dropped > 0) {
@@ -759,15 +760,15 @@ int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready)
         Log(Opened.Error());
         return 1;
     }
+    if (!Link::IsLoopbackHost(O.Host))
+        Log("warning: listening on " + Core::FormatEndpoint(O.Host, O.ListenPort) +
+            " for other machines. Modbus TCP has no authentication: anyone who reaches this address can move "
+            "the motor. Limit it with --allow ADDRESS/BITS, --read-only or a firewall.");
     const Core::Result<Link::Listener> Listener = Link::ListenTcp(O.Host, O.ListenPort, 64);
     if (!Listener) {
         Log(Listener.Error());
         return 1;
     }
-    if (!Link::IsLoopbackHost(O.Host))
-        Log("warning: listening on " + Core::FormatEndpoint(O.Host, Listener->Port) +
-            " for other machines. Modbus TCP has no authentication: anyone who reaches this address can move "
-            "the motor. Limit it with --allow ADDRESS/BITS, --read-only or a firewall.");
     std::unique_ptr<Publisher> Mqtt;
     if (!O.MqttHost.empty()) {
         Core::Result<std::unique_ptr<Publisher>> Started = StartMqtt(O.MqttHost, O.MqttPort, O.LineName);

@@ -120,6 +120,41 @@ TEST(GatewayTools, MbpollReadsThroughAndIsRefusedWritesWhenReadOnly)
     EXPECT_TRUE(Has(Out, "Illegal function")) << Out;
 }
 
+TEST(GatewayTools, ServersListenOnLoopbackUnlessToldAndWarnBeyondIt)
+{
+    // velmor-sim given only a port listens on loopback.
+    LinkTest::ChildProcess Sim;
+    const std::string Folder = LinkTest::MakeTempFolder();
+    ASSERT_TRUE(Sim.Start(LinkTest::SimExe(), {"--modbus-tcp", "0"},
+                          {"VELMOR_SIM_STATE=" + Folder + "/state.ini", "VELMOR_SIM_CONTROL=" + Folder + "/control"}));
+    std::string Where;
+    ASSERT_TRUE(Sim.ReadLine(Where, 5000));
+    EXPECT_EQ(Where.compare(0, 10, "127.0.0.1:"), 0) << Where;
+    Sim.Stop();
+    // An address beyond loopback is warned about before anything listens
+    // (192.0.2.1, a documentation address this machine does not have, so
+    // nothing is exposed: the listen then fails).
+    int Status = 0;
+    std::string Out = RunTool({LinkTest::SimExe(), "--modbus-tcp", "192.0.2.1:0", "--state", Folder + "/state.ini",
+                               "--control", Folder + "/control"},
+                              Status);
+    EXPECT_TRUE(Has(Out, "velmor-sim: warning: listening on 192.0.2.1:0 for other machines. Modbus has no "
+                         "authentication"))
+        << Out;
+    EXPECT_EQ(Status, 1) << Out;
+    LinkTest::LineSim Line;
+    ASSERT_TRUE(Line.Start());
+    Out = RunTool({VELMOR_GATEWAY_EXE, "--port", Line.Link, "--listen", "192.0.2.1:5020"}, Status);
+    EXPECT_TRUE(Has(Out, "velmor-gateway: warning: listening on 192.0.2.1:5020 for other machines. Modbus TCP has "
+                         "no authentication"))
+        << Out;
+    EXPECT_EQ(Status, 1) << Out;
+    // On loopback: not a word before it serves.
+    GatewayTest::Line Quiet;
+    ASSERT_TRUE(Quiet.Start({}));
+    EXPECT_EQ(Quiet.Early, "");
+}
+
 // Whether a shell reads Line as one command whose words need no further
 // look: every character a shell treats specially (&, ;, |, <, >, (, ), $,
 // `, a glob character, a # starting a word) is inside quotes.
