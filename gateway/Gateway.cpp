@@ -496,8 +496,12 @@ void Gateway::StartNext(int64_t Now)
         FQuietFor = FGapUs;
         if (P.Check.Writes)
             Forget(P.Unit);
-        if (P.Unit == Link::Broadcast)
-            continue; // carried out by every slave, answered by none
+        if (P.Unit == Link::Broadcast) {
+            // Carried out by every slave, answered by none: they get a
+            // turnaround to carry it out before the next request.
+            FQuietFor = std::max(FGapUs, TurnaroundUs);
+            continue;
+        }
         if (FClients.count(P.ClientId))
             FClients[P.ClientId].OnLine = true;
         FAnswer.clear();
