@@ -5,6 +5,9 @@
 // Modbus TCP client on loopback with bounded waits, and the trace read back.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -12,7 +15,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <deque>
 #include <cstdlib>
 #include <cstdint>
 #include <fstream>
@@ -147,6 +152,88 @@ private:
     Bytes FIn;
 };
 
+// A serial line of a given speed between two pseudo-terminals, which have
+// none: a new pseudo-terminal at Path (for the gateway) joined to Far (the
+// one velmor-sim made), each byte passed on one character time (11 bits)
+// after the one before it in the same direction, as a line at that speed
+// carries it.
+class PacedLine {
+public:
+    PacedLine() = default;
+    PacedLine(const PacedLine&) = delete;
+    PacedLine& operator=(const PacedLine&) = delete;
+    ~PacedLine()
+    {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+        for (int Fd : {FMaster, FSlave, FFar})
+            if (Fd >= 0)
+                ::close(Fd);
+    }
+    bool Start(const std::string& Path, const std::string& Far, int Baud)
+    {
+        FCharUs = 11e6 / Baud;
+        termios Raw{};
+        ::cfmakeraw(&Raw);
+        if (::openpty(&FMaster, &FSlave, nullptr, &Raw, nullptr) != 0)
+            return false;
+        FFar = ::open(Far.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (FFar < 0 || ::symlink(::ptsname(FMaster), Path.c_str()) != 0)
+            return false;
+        ::tcsetattr(FFar, TCSANOW, &Raw);
+        ::fcntl(FMaster, F_SETFL, O_NONBLOCK);
+        FThread = std::thread([this] { Run(); });
+        return true;
+    }
+
+private:
+    struct Direction {
+        int From, To;
+        std::deque<uint8_t> Held;
+        int64_t Next = 0; // when the next byte may go, microseconds
+    };
+    static int64_t Now()
+    {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    void Run()
+    {
+        Direction Ways[2] = {{FMaster, FFar, {}, 0}, {FFar, FMaster, {}, 0}};
+        while (!FStop) {
+            pollfd P[2] = {{FMaster, POLLIN, 0}, {FFar, POLLIN, 0}};
+            int Wait = 10;
+            for (const Direction& D : Ways)
+                if (!D.Held.empty())
+                    Wait = std::max(0, std::min<int>(Wait, int((D.Next - Now()) / 1000)));
+            ::poll(P, 2, Wait);
+            for (Direction& D : Ways) {
+                uint8_t Buffer[512];
+                const ssize_t N = ::read(D.From, Buffer, sizeof Buffer);
+                if (N > 0)
+                    D.Held.insert(D.Held.end(), Buffer, Buffer + N);
+                const int64_t T = Now();
+                if (D.Held.empty() || D.Next > T)
+                    continue;
+                if (D.Next < T - int64_t(FCharUs))
+                    D.Next = T; // the line was idle
+                while (!D.Held.empty() && D.Next <= T) {
+                    if (::write(D.To, &D.Held.front(), 1) != 1)
+                        break;
+                    D.Held.pop_front();
+                    D.Next += int64_t(FCharUs);
+                }
+            }
+        }
+    }
+    int FMaster = -1, FSlave = -1, FFar = -1;
+    double FCharUs = 0;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
 inline std::string ReadFile(const std::string& Path)
 {
     std::ifstream In(Path);
@@ -169,16 +256,24 @@ struct Line {
     std::string Port;      // the TCP port it listens on
     std::string TracePath; // the gateway's trace
     std::string Early;     // what it printed before it was ready (warnings)
+    PacedLine Paced;
 
-    bool Start(const std::vector<std::string>& Args, const std::vector<std::string>& SimArgs = {})
+    // With PacedBaud, the gateway's port is a line of that speed to the sim.
+    bool Start(const std::vector<std::string>& Args, const std::vector<std::string>& SimArgs = {}, int PacedBaud = 0)
     {
         if (!Sim.Start(SimArgs))
             return false;
         TracePath = Sim.Folder + "/gateway.trace";
+        std::string Device = Sim.Link;
+        if (PacedBaud > 0) {
+            Device = Sim.Folder + "/paced";
+            if (!Paced.Start(Device, Sim.Link, PacedBaud))
+                return false;
+        }
         // $VELMOR_TEST_GATEWAY runs the cases on another build of the gateway
         // (an earlier one, to see a case fail).
         const char* Other = std::getenv("VELMOR_TEST_GATEWAY");
-        std::vector<std::string> All = {"-c", "exec \"$0\" \"$@\" 2>&1", Other ? Other : VELMOR_GATEWAY_EXE, "--port", Sim.Link,
+        std::vector<std::string> All = {"-c", "exec \"$0\" \"$@\" 2>&1", Other ? Other : VELMOR_GATEWAY_EXE, "--port", Device,
                                         "--listen", "127.0.0.1:0", "--trace", TracePath};
         All.insert(All.end(), Args.begin(), Args.end());
         if (!Gateway.Start("/bin/sh", All))
