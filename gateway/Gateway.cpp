@@ -84,6 +84,7 @@ struct Client {
     bool OnLine = false;       // one of its requests is on the line
     int64_t LastHeard = 0;
     int64_t OutSince = 0; // when Out last became non-empty or last drained some
+    bool Broken = false;  // a send failed: closed at the end of the loop's pass
     size_t Outstanding() const { return Queue.size() + (OnLine ? 1 : 0); }
 };
 
@@ -140,6 +141,7 @@ private:
     void ParseIn(uint64_t Id, int64_t Now);
     void Take(uint64_t Id, Pending P, int64_t Now);
     void WriteClient(uint64_t Id, int64_t Now);
+    void DropBroken();
     void DropClient(uint64_t Id, const std::string& Why);
     void Reply(const Pending& P, const Link::Frame& Rtu, const char* Direction = "tcp-tx");
     void Exception(const Pending& P, uint8_t Code, const std::string& Why);
@@ -265,7 +267,7 @@ void Gateway::DropClient(uint64_t Id, const std::string& Why)
 void Gateway::ReadClient(uint64_t Id, int64_t Now)
 {
     Client& C = FClients[Id];
-    if (!Link::ReceiveSome(C.Fd, C.In, InLimit)) {
+    if (C.Broken || !Link::ReceiveSome(C.Fd, C.In, InLimit)) {
         DropClient(Id, "");
         return;
     }
@@ -309,21 +311,37 @@ void Gateway::Take(uint64_t Id, Pending P, int64_t Now)
         return Exception(P, IllegalFunction, "a write refused (--read-only)");
     if (!FLine)
         return Exception(P, GatewayNoAnswer, "the port is gone");
-    if (FromCache(P, Now))
+    // From the cache only when nothing of this client's is before it: its
+    // calls keep their order (a read after its own write sees the write).
+    Client& C = FClients[Id];
+    if (C.Outstanding() == 0 && FromCache(P, Now))
         return;
-    FClients[Id].Queue.push_back(std::move(P));
+    C.Queue.push_back(std::move(P));
 }
 
 void Gateway::WriteClient(uint64_t Id, int64_t Now)
 {
+    // Called while the clients are iterated over: a client whose send failed
+    // is only marked here, and closed by DropBroken.
     Client& C = FClients[Id];
     const size_t Before = C.Out.size();
-    if (!Link::SendPending(C.Fd, C.Out)) {
-        DropClient(Id, "");
+    if (C.Broken || !Link::SendPending(C.Fd, C.Out)) {
+        C.Broken = true;
+        C.Out.clear();
         return;
     }
     if (C.Out.size() != Before)
         C.OutSince = Now;
+}
+
+void Gateway::DropBroken()
+{
+    std::vector<uint64_t> Broken;
+    for (const auto& [Id, C] : FClients)
+        if (C.Broken)
+            Broken.push_back(Id);
+    for (uint64_t Id : Broken)
+        DropClient(Id, "");
 }
 
 void Gateway::Reply(const Pending& P, const Link::Frame& Rtu, const char* Direction)
@@ -387,20 +405,20 @@ void Gateway::Remember(const Pending& P, const Link::Frame& Rtu, int64_t Now)
         FCache.clear();
     Cached& Entry = FCache[P.Key()];
     Entry = {Rtu, Now, {P.ClientId}};
-    // The same read waiting from other clients takes this answer now (once
-    // each: a client's second such read waits for a new answer).
+    // The same read waiting next from other clients takes this answer now
+    // (once each: a client's second such read waits for a new answer; a
+    // read behind another request of its client waits its turn).
     for (auto& [Id, C] : FClients) {
-        for (auto Q = C.Queue.begin(); Q != C.Queue.end();) {
-            if (Q->Check.Cacheable && Q->Key() == P.Key() &&
-                std::find(Entry.Had.begin(), Entry.Had.end(), Id) == Entry.Had.end()) {
-                Entry.Had.push_back(Id);
-                const Pending Same = *Q;
-                Q = C.Queue.erase(Q);
-                FTrace.Verdict("the same read as the one just answered");
-                Reply(Same, Rtu, "cache-tx");
-            } else {
-                ++Q;
-            }
+        if (C.OnLine || C.Queue.empty())
+            continue;
+        const Pending& Q = C.Queue.front();
+        if (Q.Check.Cacheable && Q.Key() == P.Key() &&
+            std::find(Entry.Had.begin(), Entry.Had.end(), Id) == Entry.Had.end()) {
+            Entry.Had.push_back(Id);
+            const Pending Same = Q;
+            C.Queue.pop_front();
+            FTrace.Verdict("the same read as the one just answered");
+            Reply(Same, Rtu, "cache-tx");
         }
     }
 }
@@ -670,6 +688,7 @@ bool Gateway::Run(int StopFd)
             Housekeeping(Now);
             NextHousekeeping = Now + 100000;
         }
+        DropBroken();
         // What is due: the deadline of the transaction on the line, the
         // silence that ends an answer of unknown size, the silence before
         // the next request, the queue's deadlines, the port's reopening, the

@@ -216,6 +216,34 @@ TEST(Gateway, TenWatchersCostTheLineWhatOneDoes)
     EXPECT_LE(Ten, One * 11 / 10);
 }
 
+TEST(Gateway, AClientsReadAfterItsOwnWriteSeesTheWrite)
+{
+    Line L;
+    ASSERT_TRUE(L.Start({"--cache", "5000"}));
+    Client Watcher, Writer;
+    ASSERT_TRUE(Watcher.Connect(L.Port));
+    ASSERT_TRUE(Writer.Connect(L.Port));
+    // The status block is cached (coordinate 0)...
+    ASSERT_TRUE(IsStatus(Watcher.Ask(ReadInputs(1, 1, 0, 9))));
+    // ...then one client sends, in one go, the command that renames the
+    // coordinate 1234 (holding 0x0020: code 1, argument 1234) and a status read.
+    Bytes Both = Mbap(2, 1, {0x10, 0x00, 0x20, 0x00, 0x03, 0x06, 0x00, 0x01, 0x00, 0x00, 0x04, 0xD2});
+    const Bytes Read = ReadInputs(3, 1, 0, 9);
+    Both.insert(Both.end(), Read.begin(), Read.end());
+    ASSERT_TRUE(Writer.Send(Both));
+    const Bytes Written = Writer.Receive(2000), Status = Writer.Receive(2000);
+    EXPECT_EQ(Transaction(Written), 2) << "answers in the order asked";
+    EXPECT_EQ(Function(Written), 0x10);
+    ASSERT_EQ(Transaction(Status), 3);
+    ASSERT_TRUE(IsStatus(Status));
+    const int32_t Coordinate = int32_t(uint32_t(Status[11]) << 24 | uint32_t(Status[12]) << 16 | Status[13] << 8 | Status[14]);
+    EXPECT_EQ(Coordinate, 1234) << "the read was answered from before the write";
+    // And the watcher's next read is not the old block either.
+    const Bytes After = Watcher.Ask(ReadInputs(4, 1, 0, 9));
+    ASSERT_TRUE(IsStatus(After));
+    EXPECT_EQ(After[14], 0xD2);
+}
+
 TEST(Gateway, NobodyDrivesTheMotorWithoutLeave)
 {
     {
