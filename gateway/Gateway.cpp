@@ -134,6 +134,7 @@ public:
 
 private:
     void Accept(int64_t Now);
+    void LogRefusal(int64_t Now, const std::string& Text);
     bool Allowed(const sockaddr_storage& A) const;
     void ServeRefused(int64_t Now, const std::vector<pollfd>& Fds, size_t From);
     void ReadClient(uint64_t Id, int64_t Now);
@@ -181,6 +182,8 @@ private:
     int64_t FReopenAt = 0;
     int64_t FNextPoll = 0;
     uint64_t FDiscarded = 0;
+    int64_t FRefusalLogged = 0;
+    uint64_t FRefusalsUnsaid = 0;
     std::vector<uint8_t> FAnswer;
     std::map<std::string, Cached> FCache;
 };
@@ -196,6 +199,19 @@ bool Gateway::Allowed(const sockaddr_storage& A) const
                        [&](const AllowRange& R) { return InRange(R, Bytes, V6); });
 }
 
+void Gateway::LogRefusal(int64_t Now, const std::string& Text)
+{
+    // One line a second at most, so that a flood of connections cannot
+    // flood the log.
+    if (FRefusalLogged != 0 && Now - FRefusalLogged < 1000000) {
+        ++FRefusalsUnsaid;
+        return;
+    }
+    Log(FRefusalsUnsaid ? Text + " (and " + std::to_string(FRefusalsUnsaid) + " more refused before)" : Text);
+    FRefusalLogged = Now;
+    FRefusalsUnsaid = 0;
+}
+
 void Gateway::Accept(int64_t Now)
 {
     for (int Fd; (Fd = Link::AcceptClient(FListener)) >= 0;) {
@@ -204,14 +220,14 @@ void Gateway::Accept(int64_t Now)
         ::getpeername(Fd, reinterpret_cast<sockaddr*>(&Peer), &Len);
         const std::string Who = PeerText(Peer);
         if (!Allowed(Peer)) {
-            Log("refused a client from " + Who + ": not in --allow");
+            LogRefusal(Now, "refused a client from " + Who + ": not in --allow");
             ::close(Fd);
             continue;
         }
         const size_t Clients = FClients.size() - FClients.count(PollClient);
         if (Clients >= static_cast<size_t>(FOptions.MaxClients)) {
-            Log("refused a client from " + Who + ": " + std::to_string(Clients) +
-                " clients already (--max-clients)");
+            LogRefusal(Now, "refused a client from " + Who + ": " + std::to_string(Clients) +
+                                " clients already (--max-clients)");
             if (FRefused.size() < MaxRefused)
                 FRefused.push_back({Fd, Now, {}}); // told with exception 0x0A to its first request
             else

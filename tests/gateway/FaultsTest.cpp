@@ -120,6 +120,18 @@ TEST(Gateway, IdleClientsCannotLockOthersOut)
             Has(L.LogUntil("refused a client from 127.0.0.1", 2000), "64 clients already (--max-clients)"));
         // One of the 64 still is served.
         EXPECT_TRUE(IsStatus(Idle.back()->Ask(ReadInputs(6, 1, 0, 9))));
+        // A flood of refused connections is logged one line a second.
+        std::vector<std::unique_ptr<Client>> Flood;
+        for (int I = 0; I < 20; ++I) {
+            Flood.push_back(std::make_unique<Client>());
+            Flood.back()->Connect(L.Port);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        Client Last;
+        ASSERT_TRUE(Last.Connect(L.Port));
+        const std::string Log = L.LogUntil("more refused before", 2000);
+        EXPECT_TRUE(Has(Log, "more refused before)")) << Log;
+        EXPECT_LE(Count(Log, "refused a client"), 3) << "22 refusals in about two seconds\n" << Log;
     }
     // Idle clients are closed after the idle time: room again.
     Line L;
