@@ -250,7 +250,8 @@ void Gateway::ServeRefused(int64_t Now, const std::vector<pollfd>& Fds, size_t F
             Done = !Link::ReceiveSome(R.Fd, R.In, InLimit);
             const Link::MbapFrame F = Link::PeekMbap(R.In.data(), R.In.size());
             if (F.Status == Link::MbapStatus::Ok && F.Size > Link::MbapHeaderSize) {
-                const Link::Frame Rtu = Link::BuildException(F.Unit, R.In[Link::MbapHeaderSize], GatewayPathUnavailable);
+                const Link::Frame Rtu =
+                    Link::BuildException(F.Unit, R.In[Link::MbapHeaderSize], GatewayPathUnavailable);
                 std::vector<uint8_t> Out = Link::RtuToMbap(F.Transaction, Rtu.data(), Rtu.size());
                 Link::SendPending(R.Fd, Out);
                 Done = true;

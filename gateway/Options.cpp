@@ -224,7 +224,8 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
             size_t From = 0;
             while (true) {
                 const size_t Comma = Value.find(',', From);
-                const std::string Unit = Value.substr(From, Comma == std::string::npos ? std::string::npos : Comma - From);
+                const size_t Length = Comma == std::string::npos ? std::string::npos : Comma - From;
+                const std::string Unit = Value.substr(From, Length);
                 if (!Link::ParseBounded(Unit, Link::MinAddress, Link::MaxAddress, N))
                     return Core::Status::Fail("--poll " + Value + ": give unit ids 1..247, separated by commas");
                 O.PollUnits.push_back(static_cast<uint8_t>(N));

@@ -248,7 +248,8 @@ TEST(Gateway, AClientsReadAfterItsOwnWriteSeesTheWrite)
     EXPECT_EQ(Function(Written), 0x10);
     ASSERT_EQ(Transaction(Status), 3);
     ASSERT_TRUE(IsStatus(Status));
-    const int32_t Coordinate = int32_t(uint32_t(Status[11]) << 24 | uint32_t(Status[12]) << 16 | Status[13] << 8 | Status[14]);
+    const int32_t Coordinate =
+        int32_t(uint32_t(Status[11]) << 24 | uint32_t(Status[12]) << 16 | Status[13] << 8 | Status[14]);
     EXPECT_EQ(Coordinate, 1234) << "the read was answered from before the write";
     // And the watcher's next read is not the old block either.
     const Bytes After = Watcher.Ask(ReadInputs(4, 1, 0, 9));

@@ -117,7 +117,8 @@ public:
                     return F;
                 }
             }
-            const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(End - std::chrono::steady_clock::now());
+            const auto Left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(End - std::chrono::steady_clock::now());
             if (Left.count() <= 0)
                 return {};
             pollfd P{FFd, POLLIN, 0};
@@ -273,8 +274,10 @@ struct Line {
         // $VELMOR_TEST_GATEWAY runs the cases on another build of the gateway
         // (an earlier one, to see a case fail).
         const char* Other = std::getenv("VELMOR_TEST_GATEWAY");
-        std::vector<std::string> All = {"-c", "exec \"$0\" \"$@\" 2>&1", Other ? Other : VELMOR_GATEWAY_EXE, "--port", Device,
-                                        "--listen", "127.0.0.1:0", "--trace", TracePath};
+        std::vector<std::string> All = {"-c", "exec \"$0\" \"$@\" 2>&1", Other ? Other : VELMOR_GATEWAY_EXE};
+        for (const std::string& Arg : {std::string("--port"), Device, std::string("--listen"),
+                                       std::string("127.0.0.1:0"), std::string("--trace"), TracePath})
+            All.push_back(Arg);
         All.insert(All.end(), Args.begin(), Args.end());
         if (!Gateway.Start("/bin/sh", All))
             return false;

@@ -97,7 +97,8 @@ TEST(GatewayTools, ABrokerThatComesLaterIsFound)
 {
     Broker B;
     Line L;
-    ASSERT_TRUE(L.Start({"--mqtt", "127.0.0.1:" + B.Port, "--poll", "1", "--poll-interval", "100", "--line-name", "x"}));
+    ASSERT_TRUE(
+        L.Start({"--mqtt", "127.0.0.1:" + B.Port, "--poll", "1", "--poll-interval", "100", "--line-name", "x"}));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(B.Start());
     EXPECT_TRUE(Has(B.First("velmor/x/1/status", 8), "\"state_code\":0")) << "no status after the broker came";
