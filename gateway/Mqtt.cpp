@@ -47,8 +47,16 @@ public:
     ~MosquittoPublisher() override
     {
         FStop = true;
-        if (FThread.joinable())
-            FThread.join();
+        // The thread may be inside a connect to a broker that does not
+        // answer: it gets two seconds, then is left behind with its
+        // connection (the program is ending).
+        for (int I = 0; I < 200 && !FDone; ++I)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!FDone) {
+            FThread.detach();
+            return;
+        }
+        FThread.join();
         if (FConnected) {
             Publish(FBase + "/availability", "offline", true);
             mosquitto_loop(FM, 100, 1);
@@ -78,6 +86,11 @@ private:
     // broker is away), publishes the retained states at each connection and
     // runs libmosquitto's network loop; each wait at most a second.
     void Keep()
+    {
+        Run();
+        FDone = true;
+    }
+    void Run()
     {
         bool Said = false;
         while (!FStop) {
@@ -117,7 +130,7 @@ private:
     std::string FHost;
     uint16_t FPort;
     std::string FBase;
-    std::atomic<bool> FStop{false}, FConnected{false};
+    std::atomic<bool> FStop{false}, FConnected{false}, FDone{false};
     std::thread FThread;
     std::mutex FMutex;
     std::map<uint8_t, bool> FKnown;
