@@ -9,8 +9,9 @@
 namespace VelmorGateway {
 
 // Ready gets "HOST:PORT" as bound once both are open. The exit code: 0 when
-// stopped, 1 when the port, the listener or the trace cannot be opened, or
-// the port is gone (said on standard error).
+// stopped, 1 when the port, the listener or the trace cannot be opened at
+// the start (said on standard error). A port that goes away later is
+// reopened by its path while the clients get exception 0x0B.
 int Serve(const Options& O, int StopFd, const Link::ReadyFn& Ready);
 
 } // namespace VelmorGateway

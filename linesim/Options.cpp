@@ -1,8 +1,11 @@
 #include "linesim/Options.h"
 
+#include <cstdio>
+
 #include "core/Endpoint.h"
 #include "link/RtuFrame.h"
 #include "link/ServeOptions.h"
+#include "link/ServeSocket.h"
 
 namespace LineSim {
 
@@ -20,14 +23,17 @@ Where it serves (exactly one):
   --port DEVICE       a serial port, raw, opened exclusively (locked, as the
                       library locks it: refused while another program holds
                       it); prints DEVICE
-  --tcp HOST:PORT     RTU frames over TCP (no MBAP header), one client at a time
+  --tcp [HOST:]PORT   RTU frames over TCP (no MBAP header), one client at a time
                       (a second is turned away), a numeric address ([::1]:PORT
-                      for IPv6; port 0: any free port); prints HOST:PORT as bound
-  --modbus-tcp HOST:PORT
+                      for IPv6; port 0: any free port; 127.0.0.1 when only a
+                      port is given); prints HOST:PORT as bound
+  --modbus-tcp [HOST:]PORT
                       Modbus TCP (MBAP framing) as a device with its own
                       Ethernet port: any number of clients at once, each
                       answered with its transaction id; the unit id is the
                       address (--address; 0 and 255 reach the first)
+                      Modbus has no authentication: an address beyond
+                      loopback is warned about on standard error
 Options:
   --baud N            line speed (default 115200); sets the port's speed and the
                       silence that ends a frame (3.5 characters, 1.75 ms above
@@ -126,7 +132,9 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
             C.Where.Path = Value;
             ++Places;
         } else if (Arg == "--tcp" || Arg == "--modbus-tcp") {
-            const Core::Result<Core::Endpoint> At = Core::ParseEndpoint(Value);
+            // A port alone listens on loopback.
+            const bool PortOnly = !Value.empty() && Value.find_first_not_of("0123456789") == std::string::npos;
+            const Core::Result<Core::Endpoint> At = Core::ParseEndpoint(PortOnly ? "127.0.0.1:" + Value : Value);
             if (!At)
                 return Core::Status::Fail(Arg + " " + Value + ": give HOST:PORT, for example 127.0.0.1:5020");
             C.Where.Host = At->Host;
@@ -171,6 +179,11 @@ Core::Result<Options> ParseOptions(int Argc, char** Argv)
         return Core::Status::Fail("--fault-every needs a --fault");
     if (!C.Where.Line.StopBits)
         C.Where.Line.StopBits = Link::DefaultStopBits(C.Where.Line.Framing);
+    if (C.Where.Kind == Place::Tcp || C.Where.Kind == Place::ModbusTcp) {
+        const std::string Warning = Link::ExposedWarning(C.Where.Host, C.Where.TcpPort);
+        if (!Warning.empty())
+            std::fprintf(stderr, "velmor-sim: %s\n", Warning.c_str());
+    }
     return C;
 }
 

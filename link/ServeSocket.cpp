@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 namespace Link {
@@ -117,6 +118,43 @@ bool ReceiveAvailable(int Fd, std::vector<uint8_t>& In)
             continue;
         return N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     }
+}
+
+bool ReceiveSome(int Fd, std::vector<uint8_t>& In, size_t Limit)
+{
+    uint8_t Buffer[1024];
+    while (In.size() < Limit) {
+        const ssize_t N = ::recv(Fd, Buffer, std::min(sizeof Buffer, Limit - In.size()), 0);
+        if (N > 0) {
+            In.insert(In.end(), Buffer, Buffer + N);
+            continue;
+        }
+        if (N < 0 && errno == EINTR)
+            continue;
+        return N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    return true;
+}
+
+bool IsLoopbackHost(const std::string& Host)
+{
+    uint8_t A[16];
+    if (::inet_pton(AF_INET, Host.c_str(), A) == 1)
+        return A[0] == 127;
+    if (::inet_pton(AF_INET6, Host.c_str(), A) != 1)
+        return false;
+    static const uint8_t One[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    static const uint8_t Mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    return std::memcmp(A, One, 16) == 0 || (std::memcmp(A, Mapped, 12) == 0 && A[12] == 127);
+}
+
+std::string ExposedWarning(const std::string& Host, uint16_t Port)
+{
+    if (IsLoopbackHost(Host))
+        return {};
+    return "warning: listening on " + Host + ":" + std::to_string(Port) +
+           " for other machines. Modbus has no authentication: anyone who reaches this address can move the "
+           "motor. Listen on loopback (the default) or limit who reaches it with a firewall.";
 }
 
 bool SendPending(int Fd, std::vector<uint8_t>& Out)

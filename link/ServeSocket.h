@@ -44,11 +44,22 @@ Core::Result<Listener> ListenTcp(const std::string& Host, uint16_t Port, int Bac
 // "Program: poll: ..."), else 0.
 int StopOrFailure(int Ready, const pollfd& Stop, const char* Program);
 
+// Whether Host (a numeric address) is a loopback one: 127.0.0.0/8, ::1 or
+// an IPv4-mapped 127.x address.
+bool IsLoopbackHost(const std::string& Host);
+
+// The warning a serving program prints on standard error when it listens
+// beyond loopback; empty for a loopback Host.
+std::string ExposedWarning(const std::string& Host, uint16_t Port);
+
 // Takes a waiting client (non-blocking, TCP_NODELAY); -1 when none waits.
 int AcceptClient(int ListenFd);
 
 // Appends what the socket has to In. False when the client left or failed.
 bool ReceiveAvailable(int Fd, std::vector<uint8_t>& In);
+// The same, but In grows to Limit bytes at most: the rest stays in the
+// socket (a client sending faster than it is served is held back there).
+bool ReceiveSome(int Fd, std::vector<uint8_t>& In, size_t Limit);
 // Sends what Out holds, as far as the socket takes it now; what went is
 // removed. False when the client left or failed.
 bool SendPending(int Fd, std::vector<uint8_t>& Out);
