@@ -37,6 +37,8 @@ OPTIONS, joined by '&', each may be left out:
   parity=none|even|odd, stopbits=1|2
                 serial: only; default 8E1 (parity=none alone is 8N2, an 8N1
                 controller needs parity=none&stopbits=1)
+  watchdog=MS   write the controller's communication watchdog at each open:
+                a motion is ramped down once no request came for MS ms (0 off)
   trace=FILE    append every frame on the line to FILE
 For example:
   serial:/dev/ttyUSB0?baud=115200&address=1

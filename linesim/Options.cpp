@@ -85,7 +85,8 @@ OPTIONS, joined by '&' (quote the line in a shell): baud=N (default 115200;
 behind tcp: and modbus-tcp: the gateway's line, default 9600), address=N
 (as --address; unit=N on modbus-tcp:), timeout=MS, parity=none|even|odd and
 stopbits=1|2 (serial: only; as --parity and --stopbits, default 8E1),
-trace=FILE (the frames as the library saw them).
+watchdog=MS (the communication watchdog, written at each open), trace=FILE
+(the frames as the library saw them).
 
 Exit codes: 0 ended by SIGINT or SIGTERM (or --help), 1 bad usage or a place
 it cannot serve (a port another program holds: "DEVICE is busy").

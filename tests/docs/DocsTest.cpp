@@ -223,11 +223,11 @@ TEST(Docs, TheReadmesLinkSettingIsReadWhole)
     // The reading of the README itself: what it names today is found.
     for (const char* F : {"virtual", "serial:", "tcp:", "modbus-tcp:"})
         EXPECT_TRUE(N.Forms.count(F)) << F;
-    for (const char* O : {"baud", "parity", "stopbits", "address", "timeout", "trace", "unit"})
+    for (const char* O : {"baud", "parity", "stopbits", "address", "timeout", "trace", "unit", "watchdog"})
         EXPECT_TRUE(N.Options.count(O)) << O;
     EXPECT_TRUE(N.Programs.count("velmor-gateway"));
     // And a page that lacks one is caught.
-    EXPECT_EQ(Join(Missing("virtual serial: modbus-tcp: baud= parity= stopbits= address= timeout= trace= unit= "
+    EXPECT_EQ(Join(Missing("virtual serial: modbus-tcp: baud= parity= stopbits= address= timeout= trace= unit= watchdog= "
                            "velmor-gateway",
                            N)),
               "tcp:");
@@ -239,6 +239,7 @@ TEST(Docs, EveryShippedTextNamesEveryLinkFormAndOption)
     std::map<std::string, std::string> Texts;
     Texts["velmor(1)"] = RoffText(ReadFile(Source("packaging/velmor.1")));
     Texts["velmor-sim(1)"] = RoffText(ReadFile(Source("packaging/velmor-sim.1")));
+    Texts["velmorctl(1)"] = RoffText(ReadFile(Source("packaging/velmorctl.1")));
     Texts["the user guide"] = ReadFile(Source("packaging/user-guide.md"));
     Texts["velmor --help"] = Help({VELMOR_PANEL_PROGRAM, "--help"});
     Texts["velmor-sim --help"] = Help({VELMOR_SIM_PROGRAM, "--help"});
