@@ -1,12 +1,12 @@
 #!/bin/sh
 # Builds one fuzz target with libFuzzer, AddressSanitizer and
-# UndefinedBehaviorSanitizer: fuzz/build.sh number|ini OUTPUT_FOLDER
+# UndefinedBehaviorSanitizer: fuzz/build.sh number|ini|link|rtu|version|gateway OUTPUT_FOLDER
 # scripts/fuzz builds and runs them all; by hand, for example:
 #   fuzz/build.sh number /tmp/f && /tmp/f/parse_fuzz -max_total_time=30 \
 #       -dict=fuzz/number/number.dict /tmp/f/corpus fuzz/number/corpus
 set -eu
 if [ $# -lt 2 ]; then
-    echo "usage: $0 number|ini OUTPUT_FOLDER" >&2
+    echo "usage: $0 number|ini|link|rtu|version|gateway OUTPUT_FOLDER" >&2
     exit 2
 fi
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +15,7 @@ case $1 in
     ini) EXE=ini_fuzz; SOURCES="fuzz/ini/ini_fuzz.cpp platform/IniFile.cpp platform/IniFileStorage.cpp platform/Exception.cpp core/Text.cpp" ;;
     link) EXE=link_fuzz; SOURCES="fuzz/link/link_fuzz.cpp linksetting/LinkConfig.cpp core/Endpoint.cpp core/SerialSpeeds.cpp core/Text.cpp core/XdgPaths.cpp" ;;
     rtu) EXE=rtu_fuzz; SOURCES="fuzz/rtu/rtu_fuzz.cpp link/RtuFrame.cpp link/Registers.cpp link/Mbap.cpp" ;;
+    gateway) EXE=gateway_fuzz; SOURCES="fuzz/gateway/gateway_fuzz.cpp gateway/Pdu.cpp link/Mbap.cpp link/RtuFrame.cpp" ;;
     version) EXE=version_fuzz; SOURCES="fuzz/version/version_fuzz.cpp platform/VersionInfo.cpp platform/Exception.cpp" ;;
     *) echo "unknown fuzz target $1" >&2; exit 2 ;;
 esac
