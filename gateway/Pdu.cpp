@@ -83,14 +83,17 @@ RequestCheck CheckRequest(const uint8_t* Pdu, size_t Size)
 
 bool AnswerFits(uint8_t Unit, const uint8_t* Pdu, size_t PduSize, const uint8_t* Rtu, size_t Size)
 {
-    if (PduSize < 1 || Size < 4 || Rtu[0] != Unit)
+    // A refused request never goes on the line, so nothing answers it; and
+    // no answer is longer than the request's longest (for a function without
+    // a rule, a whole frame: more could not go back to the client as MBAP).
+    const RequestCheck C = CheckRequest(Pdu, PduSize);
+    if (C.Exception || Size < 4 || Size > C.AnswerMax || Rtu[0] != Unit)
         return false;
     const uint8_t F = Pdu[0];
     if (Rtu[1] == (F | 0x80))
         return Size == 5;
     if (Rtu[1] != F)
         return false;
-    const RequestCheck C = CheckRequest(Pdu, PduSize);
     if (C.AnswerExact == 0)
         return true;
     if (Size != C.AnswerExact)

@@ -38,7 +38,8 @@ RequestCheck CheckRequest(const uint8_t* Pdu, size_t Size);
 // Whether Rtu (a whole RTU frame with a good CRC) answers the request with
 // PDU Pdu sent to Unit: the same address, the function or its exception
 // form, and the length (and, for the writes, the echoed fields) the request
-// calls for.
+// calls for; never longer than its AnswerMax. Nothing answers a request
+// CheckRequest refuses.
 bool AnswerFits(uint8_t Unit, const uint8_t* Pdu, size_t PduSize, const uint8_t* Rtu, size_t Size);
 
 // The size of a whole RTU answer to Function from its first Size bytes: 0

@@ -11,6 +11,7 @@
 #include "gateway/Mqtt.h"
 #include "gateway/Options.h"
 #include "gateway/Pdu.h"
+#include "link/Mbap.h"
 #include "link/RtuFrame.h"
 #include "link/ServeSocket.h"
 
@@ -107,6 +108,27 @@ TEST(GatewayAnswers, OnlyTheAnswerToTheRequestOnTheLineIsTaken)
     const Bytes Multiple = {0x10, 0x00, 0x20, 0x00, 0x02, 0x04, 0, 1, 0, 2};
     EXPECT_TRUE(Fits(1, Multiple, Rtu({1, 0x10, 0x00, 0x20, 0x00, 0x02})));
     EXPECT_FALSE(Fits(1, Multiple, Rtu({1, 0x10, 0x00, 0x20, 0x00, 0x03})));
+}
+
+TEST(GatewayAnswers, NoneLongerThanAWholeFrameAndNoneToARefusedRequest)
+{
+    // A function without a rule is answered by any frame up to a whole one,
+    // never by more: such a frame could not go back to the client as MBAP.
+    Bytes Long = {1, 0x11};
+    Long.resize(MaxRtuFrame - 2, 0x55);
+    EXPECT_TRUE(Fits(1, {0x11}, Rtu(Long)));
+    EXPECT_FALSE(Link::RtuToMbap(0, Rtu(Long).data(), MaxRtuFrame).empty());
+    Long.push_back(0x55);
+    EXPECT_FALSE(Fits(1, {0x11}, Rtu(Long)));
+    Long.resize(400, 0x55);
+    EXPECT_FALSE(Fits(1, {0x11}, Rtu(Long)));
+    // A refused request never goes on the line: nothing answers it, in its
+    // function or its exception form (function 0 was matched by 0x80 before).
+    EXPECT_FALSE(Fits(0, {0x00}, Rtu({0, 0x00, 0, 0})));
+    EXPECT_FALSE(Fits(1, {0x00}, Rtu({1, 0x80, 0x01})));
+    EXPECT_FALSE(Fits(1, {0x03, 0, 0, 0, 126}, Rtu({1, 0x83, 0x02})));
+    EXPECT_FALSE(Fits(1, {0x03, 0, 0}, Rtu({1, 0x03, 0, 0})));
+    EXPECT_FALSE(Fits(1, {}, Rtu({1, 0x03, 0, 0})));
 }
 
 TEST(GatewayAnswers, TheirSizeIsToldFromTheirFirstBytes)
