@@ -252,8 +252,8 @@ void Generated(const uint8_t* Data, size_t Size)
         const Bytes Pdu = {F, Hi, Lo, uint8_t(Count >> 8), uint8_t(Count)};
         Accepted(Pdu, Exact);
         Resized(Pdu);
-        const uint16_t Over = static_cast<uint16_t>(Most + 1 + W3 % (0x10000 - Most - 1));
-        Refused({F, Hi, Lo, uint8_t(Over >> 8), uint8_t(Over)});
+        for (uint16_t Over : {static_cast<uint16_t>(Most + 1), static_cast<uint16_t>(Most + 1 + W3 % (0x10000 - Most - 1))})
+            Refused({F, Hi, Lo, uint8_t(Over >> 8), uint8_t(Over)});
         Refused({F, Hi, Lo, 0, 0});
         break;
     }
@@ -286,10 +286,11 @@ void Generated(const uint8_t* Data, size_t Size)
         Refused(Off);
         Off[5] = static_cast<uint8_t>(N - 1);
         Refused(Off);
-        const uint16_t Over = static_cast<uint16_t>(Most + 1 + W3 % (0x10000 - Most - 1));
-        Off = Pdu;
-        Off[3] = uint8_t(Over >> 8);
-        Off[4] = uint8_t(Over);
+        // One past the limit, with the byte count and data that agree with it.
+        const uint16_t Over = static_cast<uint16_t>(Most + 1);
+        const size_t OverBytes = F == 0x0F ? (Over + 7u) / 8u : 2u * Over;
+        Off = {F, Hi, Lo, uint8_t(Over >> 8), uint8_t(Over), uint8_t(OverBytes)};
+        Off.resize(6 + OverBytes, Data[7]);
         Refused(Off);
         break;
     }
@@ -313,6 +314,12 @@ void Generated(const uint8_t* Data, size_t Size)
         Off = Pdu;
         Off[3] = 0;
         Off[4] = 126;
+        Refused(Off);
+        Off.resize(10);
+        Off[4] = 1;
+        Off[8] = 122;
+        Off[9] = 244;
+        Off.resize(10 + 244, Data[7]);
         Refused(Off);
         Off = Pdu;
         Off[3] = 0;
