@@ -18,6 +18,22 @@ enum StateCode : int32_t {
     StateHoming = 6,
 };
 
+// The English text of a state code, as the panel's status bar, velmorctl and
+// the gateway's published status give it.
+inline const char* StateText(int32_t Code)
+{
+    switch (Code) {
+    case StateStopped: return "Stopped";
+    case StateDone: return "Operation done";
+    case StateLimit: return "Limit reached";
+    case StateRotating: return "Rotating...";
+    case StatePositioning: return "Positioning...";
+    case StateEncoderPositioning: return "Encoder positioning...";
+    case StateHoming: return "Searching home...";
+    default: return "Unknown state";
+    }
+}
+
 // Stopped, done or at a limit: the states a motion ends in.
 inline bool StateEnded(int32_t State) { return State >= StateStopped && State <= StateLimit; }
 

@@ -40,19 +40,7 @@ int32_t GetVc() { return Reading<VLM_GetVc>(); }
 int32_t GetLim() { return Reading<VLM_GetLim>(); }
 int32_t GetStat() { return Reading<VLM_GetStat>(); }
 
-const char* StateText(int32_t Code)
-{
-    switch (Code) {
-    case Core::StateStopped: return "Stopped";
-    case Core::StateDone: return "Operation done";
-    case Core::StateLimit: return "Limit reached";
-    case Core::StateRotating: return "Rotating...";
-    case Core::StatePositioning: return "Positioning...";
-    case Core::StateEncoderPositioning: return "Encoder positioning...";
-    case Core::StateHoming: return "Searching home...";
-    default: return "Unknown state";
-    }
-}
+const char* StateText(int32_t Code) { return Core::StateText(Code); }
 
 std::string GetStateText() { return StateText(GetStat()); }
 

@@ -18,21 +18,6 @@ namespace VelmorGateway {
 
 namespace {
 
-const char* StateText(int Code)
-{
-    // The texts velmorctl prints for the state codes.
-    switch (Code) {
-    case Core::StateStopped: return "Stopped";
-    case Core::StateDone: return "Operation done";
-    case Core::StateLimit: return "Limit reached";
-    case Core::StateRotating: return "Rotating...";
-    case Core::StatePositioning: return "Positioning...";
-    case Core::StateEncoderPositioning: return "Encoder positioning...";
-    case Core::StateHoming: return "Searching home...";
-    default: return "Unknown state";
-    }
-}
-
 int32_t Int32(const std::vector<uint16_t>& W, size_t At)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(W[At]) << 16 | W[At + 1]);
@@ -149,7 +134,7 @@ std::string StatusJson(const std::vector<uint16_t>& W)
                   "{\"state\":\"%s\",\"state_code\":%d,\"coordinate\":%d,\"speed\":%d,\"limit_word\":%d,"
                   "\"limits\":{\"backward\":%s,\"forward\":%s,\"home\":%s},\"home_coordinate\":%d,"
                   "\"supply_volts\":%.1f}",
-                  StateText(State), State, Int32(W, 1), Int32(W, 5), Lim,
+                  Core::StateText(State), State, Int32(W, 1), Int32(W, 5), Lim,
                   Lim & Core::ActiveBackward ? "true" : "false", Lim & Core::ActiveForward ? "true" : "false",
                   Lim & Core::ActiveHome ? "true" : "false", Int32(W, 3), W[8] * 0.1);
     return Text;

@@ -6,6 +6,7 @@
 
 #include "core/Result.h"
 #include "link/ServeOptions.h"
+#include "link/Mbap.h"
 
 // velmor-gateway's command line.
 namespace VelmorGateway {
@@ -41,7 +42,7 @@ struct Options {
     // Limits.
     int MaxClients = 64;
     int MaxPending = 4;     // requests of one client waiting or on the line
-    int QueueMs = 500;      // a request waiting longer is answered 0x0B
+    int QueueMs = Link::GatewayQueueUs / 1000; // a request waiting longer is answered 0x0B
     int IdleSeconds = 60;   // 0: never closed for idleness
     int CacheMs = 100;      // age of a cached input-register answer; 0: no cache
 

@@ -16,6 +16,13 @@
 namespace Link {
 
 constexpr size_t MbapHeaderSize = 7;
+
+// How long velmor-gateway lets a request wait for its turn on the line before
+// it answers 0x0B itself (its --queue-timeout default). A client behind a
+// Modbus TCP gateway waits that long on top of the line's own deadline: the
+// gateway answers every request it took, and a client that gave up sooner
+// would only queue a second copy behind the first.
+constexpr int64_t GatewayQueueUs = 500000;
 // Unit id plus the longest PDU (253 bytes).
 constexpr uint16_t MbapMaxLength = 254;
 

@@ -27,7 +27,11 @@
 // - Each request has a deadline: the wire time of the request and its answer
 //   at the line's speed, plus three frame gaps and a turnaround allowance of
 //   50 ms (about 58 ms for a status read at 115200 8E1), and 20 ms more for
-//   the network behind a gateway; timeout= in the link setting replaces it.
+//   the network behind a gateway, and on modbus-tcp the wait a Modbus TCP
+//   gateway may give a request before its turn on a shared line
+//   (Link::GatewayQueueUs; the gateway answers 0x0B itself when the line
+//   stays silent, so only a gateway that does not answer costs the whole
+//   wait); timeout= in the link setting replaces it.
 // - Before it sends, the client leaves the line silent for 3.5 characters
 //   (1.75 ms above 19200 baud) after the last byte of any frame on it, as
 //   Modbus RTU asks (not on modbus-tcp: the gateway keeps its own line).

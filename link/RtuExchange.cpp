@@ -40,7 +40,8 @@ int64_t RtuClient::DeadlineUs(size_t RequestBytes, size_t AnswerBytes, int64_t T
     if (FConfig.TimeoutMs > 0 && Turnaround != ScanTurnaroundUs)
         return static_cast<int64_t>(FConfig.TimeoutMs) * 1000;
     return WireTimeUs(RequestBytes + AnswerBytes, FConfig.Baud, BitsPerCharacter(FConfig)) +
-           3 * FrameGapUs(FConfig.Baud) + Turnaround + (ThroughGateway(FConfig) ? NetworkUs : 0);
+           3 * FrameGapUs(FConfig.Baud) + Turnaround + (ThroughGateway(FConfig) ? NetworkUs : 0) +
+           (OverMbap() ? GatewayQueueUs : 0);
 }
 
 int64_t RtuClient::SilenceUs() const { return OverMbap() ? 0 : FrameGapUs(FConfig.Baud); }
