@@ -68,12 +68,9 @@ QString LinkDescription()
 
 QString TMainForm::LinkTip() const
 {
-    // On line: the controller's text whole (the panel may show it cut),
-    // then the link. Off line: the link, then why it is down.
-    if (FConnected)
-        return StatusText(0).trimmed() + QLatin1Char('\n') + LinkDescription();
+    // The link; while it is down, also why.
     QString Tip = LinkDescription();
-    if (!FLastFailure.isEmpty())
+    if (!FConnected && !FLastFailure.isEmpty())
         Tip += QStringLiteral("\nOFF LINE: ") + FLastFailure;
     return Tip;
 }
