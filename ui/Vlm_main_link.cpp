@@ -68,8 +68,11 @@ QString LinkDescription()
 
 QString TMainForm::LinkTip() const
 {
-    // The link; while it is down, also why.
+    // The link; while it is down, also why; while it is up and the panel
+    // shows the device text cut, that text whole first.
     QString Tip = LinkDescription();
+    if (FConnected && FStatusPanels[0] && FStatusPanels[0]->text() != StatusText(0))
+        Tip = StatusText(0).trimmed() + QLatin1Char('\n') + Tip;
     if (!FConnected && !FLastFailure.isEmpty())
         Tip += QStringLiteral("\nOFF LINE: ") + FLastFailure;
     return Tip;

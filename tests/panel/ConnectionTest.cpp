@@ -1,5 +1,8 @@
 #include "tests/panel/PanelFixture.h"
 
+#include <QApplication>
+#include <QLabel>
+
 using ConnectionTest = PanelTest;
 
 
@@ -120,4 +123,36 @@ TEST_F(ConnectionTest, ConnectCommandWantsTheLinkBeforeItsWarningWaits)
     TestSupport::RecordMessageBoxes();
     EXPECT_TRUE(ConnectedInsideTheBox);
     EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
+}
+
+TEST_F(ConnectionTest, ALongLinkNameGivesWayToTheControllersIdentification)
+{
+    const std::string Ident = "#1: Virtual controller VLN-2 (simulated)";
+    const std::string Info =
+        "RTU /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 115200 " + Ident;
+    VD::SetInfoText(Info.c_str());
+    Create();
+    W->show();
+    Tick();
+    QApplication::processEvents();
+    EXPECT_EQ(W->StatusText(0).toStdString(), " ON LINE: " + Info) << "the panel's text is whole";
+    QLabel* LinkPanel = W->findChild<QLabel*>(QStringLiteral("StatusPanel0"));
+    QLabel* StatePanel = W->findChild<QLabel*>(QStringLiteral("StatusPanel1"));
+    ASSERT_TRUE(LinkPanel && StatePanel);
+    const QString Shown = LinkPanel->text();
+    EXPECT_TRUE(Shown.startsWith(" ON LINE: ")) << Shown.toStdString();
+    EXPECT_TRUE(Shown.endsWith(QString::fromStdString(Ident))) << Shown.toStdString();
+    EXPECT_LT(Shown.size(), W->StatusText(0).size()) << "the link's name gave way";
+    EXPECT_LE(LinkPanel->fontMetrics().horizontalAdvance(Shown), LinkPanel->contentsRect().width());
+    EXPECT_LE(LinkPanel->geometry().right(), StatePanel->geometry().left());
+    EXPECT_TRUE(LinkPanel->toolTip().startsWith(QString::fromStdString("ON LINE: " + Info + "\n")))
+        << "the tooltip has it whole: " << LinkPanel->toolTip().toStdString();
+
+    // A short text shows as it is.
+    VD::SetInfoText("VLM-1 #42");
+    W->mnConnectClick(nullptr);
+    Settle();
+    QApplication::processEvents();
+    EXPECT_EQ(LinkPanel->text(), " ON LINE: VLM-1 #42");
+    EXPECT_FALSE(LinkPanel->toolTip().contains("VLM-1 #42"));
 }
