@@ -65,7 +65,9 @@ public:
     void mnExitClick(QObject* Sender);
     void mnAboutClick(QObject* Sender);
 
-    // Connection.
+    // Connection. Each hands its calls to the device thread and returns;
+    // the status panel, the menu and FConnected follow when the answer
+    // comes (Disconnect's at once: its outcome does not matter).
     void Connect();
     void Disconnect();
     void mnConnectClick(QObject* Sender);
