@@ -2,6 +2,8 @@
 // in its order, the link's state as the calls found it.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <string>
 #include <vector>
 
@@ -177,6 +179,85 @@ TEST_F(PanelLinkTest, WithTheLinkDownAPollOnlyClosesUnlessItKeepsConnected)
     EXPECT_TRUE(R.Reconnect.Tried);
     EXPECT_FALSE(R.Reconnect.Ok);
     EXPECT_EQ(VD::Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
+}
+
+} // namespace
+
+// The device thread's queue on its own.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "ui/DeviceThread.h"
+
+namespace {
+
+TEST(DeviceThreadQueue, JobsRunInOrderOnOneThreadOtherThanTheCallers)
+{
+    std::vector<int> Order;
+    std::thread::id Ran;
+    bool OneThread = true;
+    {
+        TDeviceThread T;
+        for (int I = 0; I < 50; ++I)
+            ASSERT_TRUE(T.Post([&, I] {
+                if (I == 0)
+                    Ran = std::this_thread::get_id();
+                OneThread = OneThread && Ran == std::this_thread::get_id();
+                Order.push_back(I);
+            }));
+    } // the destruction runs what is queued, then ends the thread
+    ASSERT_EQ(Order.size(), 50u);
+    for (int I = 0; I < 50; ++I)
+        EXPECT_EQ(Order[I], I);
+    EXPECT_TRUE(OneThread);
+    EXPECT_NE(Ran, std::this_thread::get_id());
+}
+
+TEST(DeviceThreadQueue, AFullQueueRefusesAndASealedOneTakesNothingButFinishesItsWork)
+{
+    std::mutex M;
+    std::condition_variable Cv;
+    bool Go = false;
+    std::atomic<int> Done{0};
+    TDeviceThread T(3);
+    // The first job holds the thread; three more fill the queue.
+    std::atomic<bool> Started{false};
+    ASSERT_TRUE(T.Post([&] {
+        Started = true;
+        std::unique_lock<std::mutex> L(M);
+        Cv.wait(L, [&] { return Go; });
+        ++Done;
+    }));
+    while (!Started)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(T.Post([&] { ++Done; }));
+    EXPECT_TRUE(T.Post([&] { ++Done; }));
+    EXPECT_TRUE(T.Post([&] { ++Done; }));
+    EXPECT_FALSE(T.Post([&] { ++Done; })) << "the limit holds";
+    EXPECT_EQ(T.Outstanding(), 4u);
+    T.Seal();
+    EXPECT_FALSE(T.Post([&] { ++Done; })) << "nothing once sealed";
+    {
+        std::lock_guard<std::mutex> L(M);
+        Go = true;
+    }
+    Cv.notify_all();
+    T.Finish();
+    EXPECT_EQ(Done.load(), 4);
+    EXPECT_EQ(T.Outstanding(), 0u);
+}
+
+TEST(DeviceThreadQueue, AJobThatThrowsDoesNotEndTheThread)
+{
+    std::atomic<bool> After{false};
+    TDeviceThread T;
+    ASSERT_TRUE(T.Post([] { throw std::runtime_error("escaped"); }));
+    ASSERT_TRUE(T.Post([&] { After = true; }));
+    T.Finish();
+    EXPECT_TRUE(After.load());
 }
 
 } // namespace
