@@ -13,7 +13,6 @@
 #include "application/Application.h"
 #include "core/DeviceState.h"
 #include "core/ParameterWords.h"
-#include "device/Commands.h"
 #include "platform/Exception.h"
 #include "platform/Guard.h"
 #include "ui/DeviceThread.h"
