@@ -17,6 +17,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
+
 // The icons live in a static library: their resource must be registered by
 // hand before the first use (outside any namespace, as the macro requires).
 static void InitResources()
@@ -35,8 +37,10 @@ namespace {
 constexpr int ClientWidth = 505;
 constexpr int ClientHeight = 448;
 constexpr int StatusBarHeight = 19;
-// The link panel is at least this wide; the state panel takes the rest.
+// The link panel is at least this wide; the state panel is as wide as its
+// longest text and a little more.
 constexpr int LinkPanelWidth = 150;
+constexpr int StatePanelSlack = 8;
 
 // The wheel and the notebook as the classic controls have them. A scroll bar
 // takes no wheel input; a closed list takes it only while it has the focus,
@@ -84,6 +88,51 @@ private:
     QTabWidget* FNotebook;
 };
 
+// The link panel: its text in full is the panel's text (StatusText), but
+// what fits is shown, cut at the front of the device text, so the end of it,
+// the controller's own identification, stays whole while a long link name
+// before it gives way (the tooltip names the link). It asks for no more than
+// its minimum width: the state panel beside it keeps its own.
+class TLinkPanel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    void SetFullText(const QString& Text)
+    {
+        FFull = Text;
+        Fit();
+    }
+    const QString& FullText() const { return FFull; }
+
+    QSize sizeHint() const override { return QSize(minimumWidth(), QLabel::sizeHint().height()); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent* Event) override
+    {
+        QLabel::resizeEvent(Event);
+        Fit();
+    }
+
+private:
+    void Fit()
+    {
+        const QFontMetrics M(font());
+        const int Room = contentsRect().width() - indent() - 2;
+        QString Shown = FFull;
+        if (M.horizontalAdvance(FFull) > Room) {
+            static const QString OnLine = QStringLiteral(" ON LINE: ");
+            const QString Head = FFull.startsWith(OnLine) ? OnLine : QString();
+            Shown = Head + M.elidedText(FFull.mid(Head.size()), Qt::ElideLeft,
+                                        std::max(0, Room - M.horizontalAdvance(Head)));
+        }
+        if (text() != Shown)
+            setText(Shown);
+    }
+
+    QString FFull;
+};
+
 } // namespace
 
 void TMainForm::SetupWindow()
@@ -126,16 +175,21 @@ void TMainForm::SetupWindow()
     StatusBar->setFixedHeight(StatusBarHeight);
     StatusBar->setContentsMargins(0, 0, 0, 0);
     for (int I = 0; I < 2; ++I) {
-        QLabel* Panel = new QLabel(StatusBar);
+        QLabel* Panel = I == 0 ? new TLinkPanel(StatusBar) : new QLabel(StatusBar);
         Panel->setObjectName(QStringLiteral("StatusPanel%1").arg(I));
         Panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         Panel->setIndent(2);
         Panel->setTextFormat(Qt::PlainText);
         FStatusPanels[I] = Panel;
     }
+    // The link panel takes what the state panel, as wide as its longest
+    // text, leaves.
     FStatusPanels[0]->setMinimumWidth(LinkPanelWidth);
-    StatusBar->addWidget(FStatusPanels[0]);
-    StatusBar->addWidget(FStatusPanels[1], 1);
+    FStatusPanels[1]->setText(QStringLiteral("Encoder positioning..."));
+    FStatusPanels[1]->setFixedWidth(FStatusPanels[1]->sizeHint().width() + StatePanelSlack);
+    FStatusPanels[1]->clear();
+    StatusBar->addWidget(FStatusPanels[0], 1);
+    StatusBar->addWidget(FStatusPanels[1]);
 
     SetupLinkMenu();
 
@@ -157,7 +211,9 @@ void TMainForm::SetupWindow()
 // writing one does nothing.
 QString TMainForm::StatusText(int Panel) const
 {
-    return Panel >= 0 && Panel < 2 && FStatusPanels[Panel] ? FStatusPanels[Panel]->text() : QString();
+    if (Panel == 0 && FStatusPanels[0])
+        return static_cast<const TLinkPanel*>(FStatusPanels[0])->FullText();
+    return Panel == 1 && FStatusPanels[1] ? FStatusPanels[1]->text() : QString();
 }
 
 void TMainForm::SetStatusText(int Panel, const QString& Text)
@@ -169,8 +225,11 @@ void TMainForm::SetStatusText(int Panel, const QString& Text)
             if (C.category() == QChar::Other_Control || C.category() == QChar::Separator_Line ||
                 C.category() == QChar::Separator_Paragraph)
                 C = QLatin1Char(' ');
-        const bool Changed = FStatusPanels[Panel]->text() != Line;
-        FStatusPanels[Panel]->setText(Line);
+        const bool Changed = StatusText(Panel) != Line;
+        if (Panel == 0)
+            static_cast<TLinkPanel*>(FStatusPanels[0])->SetFullText(Line);
+        else
+            FStatusPanels[1]->setText(Line);
         // The link came up or went down: the tooltip names the link now.
         if (Panel == 0 && Changed)
             ShowLinkTip();

@@ -1,5 +1,8 @@
 #include "tests/panel/PanelFixture.h"
 
+#include <QApplication>
+#include <QLabel>
+
 using ConnectionTest = PanelTest;
 
 
@@ -12,7 +15,7 @@ TEST_F(ConnectionTest, CreationTouchesOnlyCloseAndTheFirstTickConnects)
     EXPECT_FALSE(W->mnDisconnect->isEnabled());
     EXPECT_TRUE(W->FKeepConnected);
 
-    VD::ClearCalls();
+    ClearCalls();
     VD::SetInfoText("VLM-1 #42");
     Tick();
     EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
@@ -34,21 +37,21 @@ TEST_F(ConnectionTest, InfoThatSetsNoTextShowsAnEmptyDeviceText)
 TEST_F(ConnectionTest, ConnectCommandWithNoDeviceWarnsAndThePollBringsTheLinkUpLater)
 {
     CreateWithNoDevice();
-    VD::ClearCalls();
+    ClearCalls();
     W->mnConnect->trigger();
     ExpectNoDeviceWarning();
     EXPECT_TRUE(W->mnConnect->isEnabled());
     EXPECT_FALSE(W->mnDisconnect->isEnabled());
 
     // Every tick tries once, silently: close, open, close.
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
     VD::SetOpenResult(true);
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
-    EXPECT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(Boxes().size(), 1u);
 }
 
 TEST_F(ConnectionTest, ConnectCommandWhileConnectedReopensAndResends)
@@ -56,7 +59,7 @@ TEST_F(ConnectionTest, ConnectCommandWhileConnectedReopensAndResends)
     CreateConnected();
     W->mnConnectClick(nullptr);
     EXPECT_EQ(Log(), Then({"VLM_Stop()", "VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
-    EXPECT_TRUE(TestSupport::Boxes().empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ConnectionTest, DisconnectCommandStopsTheMotorAndThePollStopsRetrying)
@@ -67,7 +70,7 @@ TEST_F(ConnectionTest, DisconnectCommandStopsTheMotorAndThePollStopsRetrying)
     EXPECT_EQ(Log(), (Strings{"VLM_StartD(1)", "VLM_Stop()", "VLM_CloseDevice()"}));
     EXPECT_FALSE(W->FKeepConnected);
     EXPECT_EQ(W->StatusText(0), " OFF LINE ");
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()"}));
 }
@@ -88,7 +91,7 @@ TEST_F(ConnectionTest, ConnectAndDisconnectNeverRaiseOnDeviceFailures)
     W->Connect();
     EXPECT_FALSE(W->FConnected);
     EXPECT_EQ(W->StatusText(0), " OFF LINE ");
-    EXPECT_TRUE(TestSupport::Boxes().empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ConnectionTest, DeviceTextsInWindows1251ShowAsCyrillicOnOneLine)
@@ -100,8 +103,8 @@ TEST_F(ConnectionTest, DeviceTextsInWindows1251ShowAsCyrillicOnOneLine)
 
     VD::Fail("VLM_StartD", "\xCD\xE5\xF2 \xF1\xE2\xFF\xE7\xE8"); // "Нет связи"
     W->btStartR->click();
-    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Нет связи.");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].Text, "Нет связи.");
 }
 
 TEST_F(ConnectionTest, ConnectCommandWantsTheLinkBeforeItsWarningWaits)
@@ -110,13 +113,46 @@ TEST_F(ConnectionTest, ConnectCommandWantsTheLinkBeforeItsWarningWaits)
     bool ConnectedInsideTheBox = false;
     Application::SetMessageBoxHook([&](const QString&, const QString&, int) {
         VD::SetOpenResult(true);
-        VD::ClearCalls();
+        ClearCalls();
         Tick(); // the poll keeps running while the box waits
         ConnectedInsideTheBox = W->FConnected;
         return int(Application::IDOK);
     });
     W->mnConnect->trigger();
+    Settle();
     TestSupport::RecordMessageBoxes();
     EXPECT_TRUE(ConnectedInsideTheBox);
     EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
+}
+
+TEST_F(ConnectionTest, ALongLinkNameGivesWayToTheControllersIdentification)
+{
+    const std::string Ident = "#1: Virtual controller VLN-2 (simulated)";
+    const std::string Info =
+        "RTU /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 115200 " + Ident;
+    VD::SetInfoText(Info.c_str());
+    Create();
+    W->show();
+    Tick();
+    QApplication::processEvents();
+    EXPECT_EQ(W->StatusText(0).toStdString(), " ON LINE: " + Info) << "the panel's text is whole";
+    QLabel* LinkPanel = W->findChild<QLabel*>(QStringLiteral("StatusPanel0"));
+    QLabel* StatePanel = W->findChild<QLabel*>(QStringLiteral("StatusPanel1"));
+    ASSERT_TRUE(LinkPanel && StatePanel);
+    const QString Shown = LinkPanel->text();
+    EXPECT_TRUE(Shown.startsWith(" ON LINE: ")) << Shown.toStdString();
+    EXPECT_TRUE(Shown.endsWith(QString::fromStdString(Ident))) << Shown.toStdString();
+    EXPECT_LT(Shown.size(), W->StatusText(0).size()) << "the link's name gave way";
+    EXPECT_LE(LinkPanel->fontMetrics().horizontalAdvance(Shown), LinkPanel->contentsRect().width());
+    EXPECT_LE(LinkPanel->geometry().right(), StatePanel->geometry().left());
+    EXPECT_TRUE(LinkPanel->toolTip().startsWith(QString::fromStdString("ON LINE: " + Info + "\n")))
+        << "the tooltip has it whole: " << LinkPanel->toolTip().toStdString();
+
+    // A short text shows as it is.
+    VD::SetInfoText("VLM-1 #42");
+    W->mnConnectClick(nullptr);
+    Settle();
+    QApplication::processEvents();
+    EXPECT_EQ(LinkPanel->text(), " ON LINE: VLM-1 #42");
+    EXPECT_FALSE(LinkPanel->toolTip().contains("VLM-1 #42"));
 }

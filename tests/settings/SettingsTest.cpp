@@ -153,7 +153,7 @@ TEST_F(SettingsFileTest, ClosingStopsSavesDisconnectsAndNothingFollows)
 {
     Create();
     Tick();
-    VD::ClearCalls();
+    ClearCalls();
     CloseWindow();
     EXPECT_EQ(Log(), (Strings{"VLM_Stop()", "VLM_Stop()", "VLM_CloseDevice()"}));
     EXPECT_FALSE(W->Timer->isActive());
@@ -180,7 +180,7 @@ TEST_F(SettingsFileTest, UnwritableFolderShowsTheErrorAndClosingGoesOn)
     EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Error");
     EXPECT_EQ(TestSupport::Boxes()[0].Text, "Cannot create file " + Dir.path() + "/gone/velmor.ini");
     EXPECT_EQ(TestSupport::Boxes()[0].Flags, 0x10);
-    EXPECT_EQ(VD::CallsOf("VLM_CloseDevice").size(), 2u) << "the disconnect still ran";
+    EXPECT_EQ(CallsOf("VLM_CloseDevice").size(), 2u) << "the disconnect still ran";
 }
 
 TEST_F(SettingsFileTest, UnreadableFileStartsWithDefaultsAndIsNotOverwritten)
@@ -243,7 +243,7 @@ TEST_F(SettingsFileTest, NoTickRunsWhileTheClosingShowsItsError)
         QTest::qWait(350);
         return int(Application::IDOK);
     });
-    VD::ClearCalls();
+    ClearCalls();
     W->close();
     TestSupport::RecordMessageBoxes();
     EXPECT_EQ(Boxes, 1);
@@ -254,7 +254,7 @@ TEST_F(SettingsFileTest, NoTickRunsWhileTheClosingShowsItsError)
 TEST_F(SettingsFileTest, ExitMenuRunsTheSameCloseSequence)
 {
     Create();
-    VD::ClearCalls();
+    ClearCalls();
     W->mnExit->trigger();
     W->Timer->stop();
     EXPECT_EQ(Log(), (Strings{"VLM_Stop()", "VLM_CloseDevice()"}));
@@ -285,7 +285,7 @@ TEST_F(SettingsFileTest, PlainTableSendsWhatThePanelSendsOnConnecting)
             "VLM_SetCtrl(" + S(P.Control) + ")"};
 
         Create();
-        VD::ClearCalls();
+        ClearCalls();
         W->SendAllParameters();
         EXPECT_EQ(Log(), Expected) << Text;
         W->Timer->stop();
