@@ -11,6 +11,7 @@ class QCloseEvent;
 class QMoveEvent;
 class QLabel;
 class QTimer;
+class TPlotForm;
 
 // The main window: the whole operator interface of the panel. Its controls
 // come from the window description (Vlm_main.ui) and are members under their
@@ -75,6 +76,11 @@ public:
     QString LinkTip() const;
     void ShowLinkTip();
 
+    // The plot window (Vlm_main_plot.cpp): made at its first opening, then
+    // kept with its history, fed with every reading of the poll.
+    TPlotForm* FPlotForm = nullptr;
+    void mnPlotClick(QObject* Sender);
+
     // Parameter controls.
     void cbModeChange(QObject* Sender);
     void feCwChanged(QObject* Sender);
@@ -126,6 +132,8 @@ private:
     void SetupWindow();
     // Enables and binds "Настройка линии…" and sets the link tooltip.
     void SetupLinkMenu();
+    // Binds "График".
+    void SetupPlotMenu();
     // Binds every handler to its control, behind the guard.
     void BindHandlers();
 

@@ -138,6 +138,7 @@ void TMainForm::SetupWindow()
     StatusBar->addWidget(FStatusPanels[1], 1);
 
     SetupLinkMenu();
+    SetupPlotMenu();
 
     new TInputRules(this, PageControl->tabBar(), PageControl, sbVw, {cbSM, cbFM, cbCntrl});
 
