@@ -38,6 +38,21 @@ QColor StateColor(int32_t State)
     }
 }
 
+// The state's name on its band (the status bar's texts, shortened).
+QString StateName(int32_t State)
+{
+    switch (State) {
+    case Core::StateStopped: return QStringLiteral("Stopped");
+    case Core::StateDone: return QStringLiteral("Done");
+    case Core::StateLimit: return QStringLiteral("Limit");
+    case Core::StateRotating: return QStringLiteral("Rotating");
+    case Core::StatePositioning: return QStringLiteral("Positioning");
+    case Core::StateEncoderPositioning: return QStringLiteral("Encoder positioning");
+    case Core::StateHoming: return QStringLiteral("Homing");
+    default: return QStringLiteral("State %1").arg(State);
+    }
+}
+
 // A step of 1, 2 or 5 times a power of ten giving about Count divisions.
 double NiceStep(double Range, int Count)
 {
@@ -93,6 +108,19 @@ void DrawValueAxis(QPainter& P, const TAxis& A, const QString& Title, const QCol
     }
     P.setPen(Color);
     P.drawText(A.Box.adjusted(6, 2, -6, -2), Qt::AlignLeft | Qt::AlignTop, Title);
+}
+
+// A step of the time grid: a round number of seconds or of tenths, giving
+// about Count divisions.
+int64_t TimeStep(int64_t SpanUs, int Count)
+{
+    static const int64_t Steps[] = {100000, 200000, 500000, 1000000, 2000000, 5000000, 10000000, 15000000,
+                                    30000000, 60000000, 120000000, 300000000, 600000000};
+    const int64_t Raw = SpanUs / std::max(1, Count);
+    for (int64_t S : Steps)
+        if (S >= Raw)
+            return S;
+    return Steps[sizeof Steps / sizeof *Steps - 1];
 }
 
 QString LocalTime(int64_t UtcUs, bool Millis)
@@ -203,8 +231,7 @@ void TPlotView::Render(QPainter& P, QSize Size)
     // The time grid, with wall-clock labels.
     const int64_t Offset = FHistory.Empty() ? 0 : FHistory.Newest().UtcUs - FHistory.Newest().SteadyUs;
     {
-        const double StepUs = NiceStep(static_cast<double>(To - From), std::max(2, Area.width() / 110));
-        const int64_t Step = std::max<int64_t>(1000, static_cast<int64_t>(StepUs));
+        const int64_t Step = TimeStep(To - From, std::max(2, Area.width() / 110));
         const bool Millis = Step < 1000000;
         const QFontMetrics M = P.fontMetrics();
         // Grid lines on round wall-clock times.
@@ -287,8 +314,18 @@ void TPlotView::Render(QPainter& P, QSize Size)
                     break;
                 ++End;
             }
-            if (On)
-                P.fillRect(QRect(Area.left() + X, Y, End - X, BandHeight), Color);
+            if (On) {
+                const QRect Run(Area.left() + X, Y, End - X, BandHeight);
+                P.fillRect(Run, Color);
+                // The state's name where its run is wide enough for it.
+                if (Row == 0) {
+                    const QString Name = StateName(C.State);
+                    if (P.fontMetrics().horizontalAdvance(Name) + 8 < Run.width()) {
+                        P.setPen(Qt::black);
+                        P.drawText(Run.adjusted(0, -2, 0, 2), Qt::AlignCenter, Name);
+                    }
+                }
+            }
             X = End;
         }
     }
