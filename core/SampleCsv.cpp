@@ -64,8 +64,9 @@ std::string SampleCsvRow(const PollSample& S, int64_t OriginSteadyUs, StateTextF
     Row += UtcText(S.UtcUs);
     Row += ',';
     if (!S.Ok) {
+        // A failed row always says so, also when the library gave no text.
         Row += ",,,,,";
-        Row += CsvField(S.Error);
+        Row += S.Error.empty() ? std::string("the read failed") : CsvField(S.Error);
         return Row;
     }
     if (S.HasMotion) {

@@ -14,7 +14,8 @@
 // reading's wall-clock time, ISO 8601 with milliseconds and "Z"; coordinate
 // in half-steps, speed in half-steps per second, limits the input word (bit 0
 // backward, 1 forward, 2 home), the state's code and text; error: the failed
-// read's text, else empty. A value the reading did not take is left empty.
+// read's text ("the read failed" when it had none), else empty. A value the
+// reading did not take is left empty.
 namespace Core {
 
 // The header line, without its line break.

@@ -275,10 +275,10 @@ void TPlotView::Render(QPainter& P, QSize Size)
         Prev = X;
     }
     P.setClipRect(CoordBox.adjusted(1, 1, -1, -1));
-    P.setPen(QPen(CoordColor, 1.5));
+    P.setPen(QPen(CoordColor, 1));
     P.drawLines(CoordLines.data(), static_cast<int>(CoordLines.size()));
     P.setClipRect(SpeedBox.adjusted(1, 1, -1, -1));
-    P.setPen(QPen(SpeedColor, 1.5));
+    P.setPen(QPen(SpeedColor, 1));
     P.drawLines(SpeedLines.data(), static_cast<int>(SpeedLines.size()));
     P.setClipping(false);
 

@@ -117,6 +117,16 @@ TEST(SampleCsv, AReadingWithoutMotionLeavesItsFieldsEmpty)
     EXPECT_EQ(Core::SampleCsvRow(S, 500000, Commands::StateText), "2.000,2026-12-10T00:00:00.001Z,77,0,0,,,");
 }
 
+TEST(SampleCsv, AFailedReadingWithoutATextStillSaysItFailed)
+{
+    Core::PollSample S;
+    S.SteadyUs = 1000;
+    S.UtcUs = 1796860800LL * 1000000;
+    S.HasMotion = S.HasState = true; // a failed reading's values are never written
+    S.Coordinate = 5;
+    EXPECT_EQ(Core::SampleCsvRow(S, 0, Commands::StateText), "0.001,2026-12-10T00:00:00.000Z,,,,,,the read failed");
+}
+
 TEST(SampleCsv, FieldsAreQuotedOnlyWhenTheyMustBe)
 {
     EXPECT_EQ(Core::CsvField("Timeout"), "Timeout");
