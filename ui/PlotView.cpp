@@ -1,6 +1,7 @@
 #include "ui/PlotView.h"
 
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -462,15 +463,37 @@ void TPlotView::mouseMoveEvent(QMouseEvent* Event)
             if (!FPaused)
                 SetPaused(true);
             const QRect Area = PlotArea(size());
-            int64_t To = FDragToUs - static_cast<int64_t>((X - FDragX) * static_cast<double>(FSpanUs) / Area.width());
-            if (!FHistory.Empty()) {
-                const int64_t Newest = FHistory.Newest().SteadyUs + 1;
-                const int64_t Oldest = FHistory.Oldest().SteadyUs + FSpanUs / 10;
-                To = std::clamp(To, std::min(Oldest, Newest), Newest);
-            }
-            FPausedToUs = To;
+            PanTo(FDragToUs - static_cast<int64_t>((X - FDragX) * static_cast<double>(FSpanUs) / Area.width()));
         }
         SetCursorX(X);
+    });
+}
+
+void TPlotView::PanTo(int64_t To)
+{
+    SetPaused(true);
+    if (!FHistory.Empty()) {
+        const int64_t Newest = FHistory.Newest().SteadyUs + 1;
+        const int64_t Oldest = FHistory.Oldest().SteadyUs + FSpanUs / 10;
+        To = std::clamp(To, std::min(Oldest, Newest), Newest);
+    }
+    FPausedToUs = To;
+    update();
+}
+
+void TPlotView::keyPressEvent(QKeyEvent* Event)
+{
+    Guarded([&] {
+        switch (Event->key()) {
+        case Qt::Key_Left: PanTo(ViewToUs() - FSpanUs / 10); break;
+        case Qt::Key_Right: PanTo(ViewToUs() + FSpanUs / 10); break;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal: SetSpanUs(FSpanUs * 4 / 5); break;
+        case Qt::Key_Minus: SetSpanUs(FSpanUs * 5 / 4); break;
+        case Qt::Key_End: SetPaused(false); break;
+        default: QWidget::keyPressEvent(Event); return;
+        }
+        Event->accept();
     });
 }
 

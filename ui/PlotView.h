@@ -66,9 +66,14 @@ protected:
     void mouseMoveEvent(QMouseEvent* Event) override;
     void mouseReleaseEvent(QMouseEvent* Event) override;
     void leaveEvent(QEvent* Event) override;
+    // The keyboard's way: Left and Right move the view by a tenth (and pause
+    // it), + and - zoom, End follows the newest reading again.
+    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
     int64_t TimeAt(int X, QRect Area) const;
+    // Paused with the right edge at ToUs, kept where there are readings.
+    void PanTo(int64_t ToUs);
     void SetCursorX(int X);
     void UpdateAccessibleText();
 

@@ -195,6 +195,32 @@ TEST_F(PlotWindowTest, WheelZoomsTheTimeAxisWithinBoundsAndDragPans)
     EXPECT_EQ(V->ViewFromUs(), Reading(0, 0, 0).SteadyUs);
 }
 
+TEST_F(PlotWindowTest, KeysPanZoomAndFollowAgain)
+{
+    Create();
+    OpenPlot();
+    FeedRun(3000);
+    TPlotView* V = Plot->View;
+    V->SetSpanUs(100 * TickUs);
+    const int64_t Newest = V->ViewToUs();
+    QTest::keyClick(V, Qt::Key_Left);
+    EXPECT_TRUE(V->Paused());
+    EXPECT_EQ(V->ViewToUs(), Newest - 10 * TickUs);
+    QTest::keyClick(V, Qt::Key_Right);
+    QTest::keyClick(V, Qt::Key_Right); // not past the newest reading
+    EXPECT_EQ(V->ViewToUs(), Newest);
+    QTest::keyClick(V, Qt::Key_Minus);
+    EXPECT_EQ(V->SpanUs(), 125 * TickUs);
+    QTest::keyClick(V, Qt::Key_Plus);
+    EXPECT_EQ(V->SpanUs(), 100 * TickUs);
+    for (int I = 0; I < 400; ++I)
+        QTest::keyClick(V, Qt::Key_Left); // not before the oldest
+    EXPECT_EQ(V->ViewToUs(), Reading(0, 0, 0).SteadyUs + 10 * TickUs);
+    QTest::keyClick(V, Qt::Key_End);
+    EXPECT_FALSE(V->Paused());
+    EXPECT_EQ(Plot->btPause->text(), "Пауза");
+}
+
 TEST_F(PlotWindowTest, CursorReadsOutTheReadingUnderThePointer)
 {
     Create();
