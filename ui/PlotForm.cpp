@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <sstream>
 
 #include "application/Application.h"
@@ -208,20 +209,27 @@ void TPlotForm::LoadPlacement()
         // An unreadable file is the main window's to report; the plot takes
         // its designed place.
     }
-    QPoint Pos;
-    if (P.Stored) {
-        resize(P.Width, P.Height);
-        Pos = QPoint(P.Left, P.Top);
-    } else if (QWidget* Main = parentWidget()) {
-        // Beside the panel, to its right.
-        Pos = Main->frameGeometry().topRight() + QPoint(8, 0);
-    }
     QVector<QRect> Screens;
     for (const QScreen* S : QGuiApplication::screens())
         Screens.append(S->availableGeometry());
-    const int TitleHeight = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-    if (!Screens.isEmpty())
-        Pos = ReachablePosition(Pos, size() + QSize(0, TitleHeight), TitleHeight, Screens);
+    QPoint Pos;
+    if (P.Stored) {
+        resize(P.Width, P.Height);
+        const int TitleHeight = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+        Pos = Screens.isEmpty() ? QPoint(P.Left, P.Top)
+                                : ReachablePosition(QPoint(P.Left, P.Top), size() + QSize(0, TitleHeight),
+                                                    TitleHeight, Screens);
+    } else if (QWidget* Main = parentWidget()) {
+        // Beside the panel, to its right, as far as its screen allows.
+        const QScreen* Screen = Main->screen();
+        const QRect Room = Screen ? Screen->availableGeometry() : QRect();
+        Pos = Main->frameGeometry().topRight() + QPoint(8, 0);
+        if (Room.isValid()) {
+            resize(size().boundedTo(Room.size() - QSize(16, 48)));
+            Pos.setX(std::max(Room.left(), std::min(Pos.x(), Room.right() - width() - 8)));
+            Pos.setY(std::max(Room.top(), std::min(Pos.y(), Room.bottom() - height() - 40)));
+        }
+    }
     move(Pos);
     FPlaced = true;
 }

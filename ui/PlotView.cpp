@@ -229,9 +229,10 @@ void TPlotView::Render(QPainter& P, QSize Size)
         X = End;
     }
 
-    // The time grid, with wall-clock labels.
+    // The time grid, with wall-clock labels (none before the first reading:
+    // the steady clock alone tells no time of day).
     const int64_t Offset = FHistory.Empty() ? 0 : FHistory.Newest().UtcUs - FHistory.Newest().SteadyUs;
-    {
+    if (!FHistory.Empty()) {
         const int64_t Step = TimeStep(To - From, std::max(2, Area.width() / 110));
         const bool Millis = Step < 1000000;
         const QFontMetrics M = P.fontMetrics();
@@ -331,6 +332,12 @@ void TPlotView::Render(QPainter& P, QSize Size)
         }
     }
 
+    if (!D.Any) {
+        P.setPen(QColor(120, 120, 120));
+        P.drawText(CoordBox, Qt::AlignCenter,
+                   FHistory.Empty() ? QStringLiteral("Нет показаний: они приходят с опросом на странице «Управление»")
+                                    : QStringLiteral("Нет показаний координаты и скорости на этом участке"));
+    }
     if (FPaused) {
         P.setPen(QColor(160, 0, 0));
         P.drawText(CoordBox.adjusted(6, 2, -6, -2), Qt::AlignRight | Qt::AlignTop, QStringLiteral("ПАУЗА"));

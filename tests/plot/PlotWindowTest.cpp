@@ -346,6 +346,29 @@ TEST_F(PlotWindowTest, PlaceIsKeptInTheSettingsFileBesideTheOtherEntries)
     EXPECT_EQ(Plot->pos(), Pos);
 }
 
+TEST_F(PlotWindowTest, WithNoStoredPlaceItOpensOnThePanelsScreen)
+{
+    Create();
+    W->move(300, 100);
+    OpenPlot();
+    const QRect Room = W->screen()->availableGeometry();
+    EXPECT_TRUE(Room.contains(Plot->geometry())) << Plot->geometry().x() << "," << Plot->geometry().y() << " "
+                                                 << Plot->width() << "x" << Plot->height();
+    // A stored place far off every screen is brought back.
+    Plot->close();
+    {
+        TIniFile Ini(IniPath().toStdString());
+        PlotSettings::Write(Ini, {true, 50000, 50000, 640, 400});
+        Ini.UpdateFile();
+    }
+    W->Timer->stop();
+    W.reset();
+    Create();
+    OpenPlot();
+    EXPECT_EQ(Plot->size(), QSize(640, 400));
+    EXPECT_TRUE(Room.intersects(Plot->geometry()));
+}
+
 TEST_F(PlotWindowTest, ThePanelClosingWithThePlotOpenKeepsItsPlace)
 {
     Create();
