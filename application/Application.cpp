@@ -14,6 +14,7 @@ namespace {
 QString GTitle;
 QString GExeName;
 MessageBoxHook GHook;
+MessageBoxDetailHook GDetailHook;
 
 void Display(std::exception_ptr E) { ShowException(E); }
 } // namespace
@@ -28,10 +29,12 @@ void SetTitle(const QString& Title)
 
 QString Title() { return GTitle; }
 
-int MessageBox(const QString& Text, const QString& Caption, int Flags)
+int MessageBox(const QString& Text, const QString& Caption, int Flags, const QString& Detail)
 {
     // A modal loop: handlers and ticks run inside it as outermost calls.
     ModalScope Modal;
+    if (GDetailHook)
+        GDetailHook(Detail);
     if (GHook)
         return GHook(Text, Caption, Flags);
 
@@ -44,6 +47,8 @@ int MessageBox(const QString& Text, const QString& Caption, int Flags)
     default: break;
     }
     QMessageBox Box(Icon, Caption, Text, QMessageBox::Ok, QApplication::activeWindow());
+    if (!Detail.isEmpty())
+        Box.setDetailedText(Detail);
     Box.exec();
     return IDOK;
 }
@@ -71,6 +76,7 @@ QString ExeName()
 }
 
 void SetMessageBoxHook(MessageBoxHook Hook) { GHook = std::move(Hook); }
+void SetMessageBoxDetailHook(MessageBoxDetailHook Hook) { GDetailHook = std::move(Hook); }
 void SetExeName(const QString& Path) { GExeName = Path; }
 
 } // namespace Application

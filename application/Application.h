@@ -27,9 +27,10 @@ void Initialize();
 void SetTitle(const QString& Title);
 QString Title();
 
-// A modal message box: text, caption, icon and button flags. Returns the
-// button pressed (IDOK).
-int MessageBox(const QString& Text, const QString& Caption, int Flags);
+// A modal message box: text, caption, icon and button flags, and a detailed
+// text behind the box's "Show Details..." button (none when empty). Returns
+// the button pressed (IDOK).
+int MessageBox(const QString& Text, const QString& Caption, int Flags, const QString& Detail = QString());
 
 // The standard exception display: a modal box captioned with the title,
 // showing the message (with "." appended where the rule says), error icon,
@@ -44,6 +45,10 @@ QString ExeName();
 // real behaviour.
 using MessageBoxHook = std::function<int(const QString& Text, const QString& Caption, int Flags)>;
 void SetMessageBoxHook(MessageBoxHook Hook);
+// Called with each box's detailed text (empty for none) just before the box
+// or its hook.
+using MessageBoxDetailHook = std::function<void(const QString& Detail)>;
+void SetMessageBoxDetailHook(MessageBoxDetailHook Hook);
 void SetExeName(const QString& Path);
 
 } // namespace Application

@@ -10,14 +10,16 @@
 #include "device/Commands.h"
 #include "platform/Guard.h"
 #include "ui/About.h"
+#include "ui/DeviceThread.h"
 #include "ui/MainFormControls.h"
 
 using ParameterWords::Trunc;
 
 TMainForm* MainForm = nullptr;
 
-TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent)
+TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent), FDevice(std::make_unique<TDeviceThread>())
 {
+    qRegisterMetaType<Core::PollSample>();
     MainForm = this;
     setupUi(this);
     SetupWindow();
@@ -28,45 +30,49 @@ TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent)
 
 TMainForm::~TMainForm()
 {
+    // What was handed to the device thread is done before the window goes
+    // (the close's stop and disconnect among it); their results are not
+    // shown any more.
+    FDevice->Finish();
     if (MainForm == this)
         MainForm = nullptr;
 }
 
 void TMainForm::BindHandlers()
 {
-    // The handlers that call the library wait for a connection attempt
-    // under way first (Settled).
-    Bind(cbSM, &QComboBox::activated, this, &TMainForm::Settled<&TMainForm::cbModeChange>);
-    Bind(cbFM, &QComboBox::activated, this, &TMainForm::Settled<&TMainForm::cbModeChange>);
-    feCw->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feCwChanged>));
-    feCa->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feCaChanged>));
-    feCh->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feChChanged>));
-    Bind(cbHold, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::feChChanged>);
+    // The handlers that call the library: each one's calls make one group
+    // (Grouped).
+    Bind(cbSM, &QComboBox::activated, this, &TMainForm::Grouped<&TMainForm::cbModeChange>);
+    Bind(cbFM, &QComboBox::activated, this, &TMainForm::Grouped<&TMainForm::cbModeChange>);
+    feCw->SetOnChanged(BindEvent(this, &TMainForm::Grouped<&TMainForm::feCwChanged>));
+    feCa->SetOnChanged(BindEvent(this, &TMainForm::Grouped<&TMainForm::feCaChanged>));
+    feCh->SetOnChanged(BindEvent(this, &TMainForm::Grouped<&TMainForm::feChChanged>));
+    Bind(cbHold, &QCheckBox::toggled, this, &TMainForm::Grouped<&TMainForm::feChChanged>);
 
-    Bind(btClrNc, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btClrNcClick>);
-    Bind(btStartN, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStartNClick>);
-    Bind(btStart0, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStart0Click>);
+    Bind(btClrNc, &QPushButton::clicked, this, &TMainForm::Grouped<&TMainForm::btClrNcClick>);
+    Bind(btStartN, &QPushButton::clicked, this, &TMainForm::Grouped<&TMainForm::btStartNClick>);
+    Bind(btStart0, &QPushButton::clicked, this, &TMainForm::Grouped<&TMainForm::btStart0Click>);
 
-    feVw->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feVwChanged>));
-    feAw->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feAwChanged>));
-    Bind(sbVw, &QScrollBar::valueChanged, this, &TMainForm::Settled<&TMainForm::sbVwChange>);
+    feVw->SetOnChanged(BindEvent(this, &TMainForm::Grouped<&TMainForm::feVwChanged>));
+    feAw->SetOnChanged(BindEvent(this, &TMainForm::Grouped<&TMainForm::feAwChanged>));
+    Bind(sbVw, &QScrollBar::valueChanged, this, &TMainForm::Grouped<&TMainForm::sbVwChange>);
 
-    Bind(btStartL, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStartLClick>);
-    Bind(btStop, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStopClick>);
-    Bind(btStartR, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btStartRClick>);
-    Bind(btEEPROM, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btEEPROMClick>);
+    Bind(btStartL, &QPushButton::clicked, this, &TMainForm::Grouped<&TMainForm::btStartLClick>);
+    Bind(btStop, &QPushButton::clicked, this, &TMainForm::Grouped<&TMainForm::btStopClick>);
+    Bind(btStartR, &QPushButton::clicked, this, &TMainForm::Grouped<&TMainForm::btStartRClick>);
+    Bind(btEEPROM, &QPushButton::clicked, this, &TMainForm::Grouped<&TMainForm::btEEPROMClick>);
 
-    feVm->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feVmChanged>));
-    feVmax->SetOnChanged(BindEvent(this, &TMainForm::Settled<&TMainForm::feVmaxChanged>));
-    Bind(cbCntrl, &QComboBox::activated, this, &TMainForm::Settled<&TMainForm::cbCntrlChange>);
-    Bind(cbHi, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::cbCntrlChange>);
-    Bind(cbDbnc, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::cbCntrlChange>);
-    Bind(cbAdc, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::cbAdcClick>);
+    feVm->SetOnChanged(BindEvent(this, &TMainForm::Grouped<&TMainForm::feVmChanged>));
+    feVmax->SetOnChanged(BindEvent(this, &TMainForm::Grouped<&TMainForm::feVmaxChanged>));
+    Bind(cbCntrl, &QComboBox::activated, this, &TMainForm::Grouped<&TMainForm::cbCntrlChange>);
+    Bind(cbHi, &QCheckBox::toggled, this, &TMainForm::Grouped<&TMainForm::cbCntrlChange>);
+    Bind(cbDbnc, &QCheckBox::toggled, this, &TMainForm::Grouped<&TMainForm::cbCntrlChange>);
+    Bind(cbAdc, &QCheckBox::toggled, this, &TMainForm::Grouped<&TMainForm::cbAdcClick>);
 
     for (QCheckBox* Box : {cbLimEnR, cbLimNoR, cbLimStR, cbLimEnL, cbLimNoL, cbLimStL,
                            cbHomeEn, cbHomeNo, cbHomeSt, cbHomeDir})
-        Bind(Box, &QCheckBox::toggled, this, &TMainForm::Settled<&TMainForm::cbLimEnRClick>);
-    Bind(btHome, &QPushButton::clicked, this, &TMainForm::Settled<&TMainForm::btHomeClick>);
+        Bind(Box, &QCheckBox::toggled, this, &TMainForm::Grouped<&TMainForm::cbLimEnRClick>);
+    Bind(btHome, &QPushButton::clicked, this, &TMainForm::Grouped<&TMainForm::btHomeClick>);
 
     Bind(PageControl, &QTabWidget::currentChanged, this, &TMainForm::PageControlChange);
     Bind(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
@@ -103,12 +109,15 @@ void TMainForm::FormCreate(QObject*)
 
 void TMainForm::FormClose(QObject*)
 {
-    SettleProbe();
-    try {
-        Commands::Stop();
-    } catch (const EHardwareException&) {
-        // The motor may already be out of reach; closing goes on.
-    }
+    Ask(
+        [] {
+            try {
+                Commands::Stop();
+            } catch (const EHardwareException&) {
+                // The motor may already be out of reach; closing goes on.
+            }
+        },
+        nullptr);
     SaveSettings();
     Disconnect();
 }
@@ -120,8 +129,12 @@ void TMainForm::closeEvent(QCloseEvent* Event)
         // closing itself, so nothing reaches the controller after its stop
         // but the final disconnect; and the window closes only once.
         FClosed = true;
+        FClosing = true;
         Timer->stop();
         Guarded([&] { FormClose(this); });
+        // The device thread takes nothing more; what the closing handed it
+        // runs to its end, and the window's destruction waits for that.
+        FDevice->Seal();
     }
     Event->accept();
 }

@@ -2,15 +2,22 @@
 
 #include <QMainWindow>
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <string>
 
+#include "core/PollSample.h"
+#include "ui/PanelLink.h"
 #include "ui_Vlm_main.h"
 
 class QCloseEvent;
 class QMoveEvent;
 class QLabel;
 class QTimer;
+class TDeviceThread;
 class TPlotForm;
 
 // The main window: the whole operator interface of the panel. Its controls
@@ -21,8 +28,16 @@ class TPlotForm;
 // poll; Vlm_main_parameters.cpp the parameter controls and their words;
 // Vlm_main_motion.cpp the motion commands; Vlm_main_settings.cpp the settings
 // file.
+//
+// The window never calls the device library itself: every call runs on the
+// window's device thread (DeviceThread.h), in the order the window asked for
+// it, and what comes back is shown here through queued calls.
 class TMainForm : public QMainWindow, public Ui::TMainForm {
     Q_OBJECT
+
+signals:
+    // Every tick's reading, success or failure, timed at its answer.
+    void Sampled(const Core::PollSample& Sample);
 
 public:
     explicit TMainForm(QWidget* Parent = nullptr);
@@ -57,24 +72,27 @@ public:
     void mnConnectClick(QObject* Sender);
     void mnDisconnectClick(QObject* Sender);
 
-    // The open of a connection attempt runs on a thread of its own, and the
-    // window waits for it a few milliseconds only: a library that answers at
-    // once is done by then and the attempt ends as if it had been made here,
-    // while a slow or silent line leaves the attempt under way and the rest
-    // of Connect runs here once the open has returned. Until then the poll
-    // leaves the link alone, and every handler that calls the library
-    // settles the attempt first, so no call overtakes the open.
-    bool ProbePending() const;
-    // Waits for an attempt under way and runs the rest of its Connect.
-    void SettleProbe();
-    // Runs the rest of an attempt's Connect if its open has returned.
-    void FinishProbeIfDone();
+    // A connection attempt is on its way to the device thread or on it.
+    bool ConnectPending() const { return FConnectPending > 0; }
+    // Nothing handed to the device thread is still waiting for its result.
+    bool DeviceIdle() const { return FOutstanding == 0; }
+    // The coordinate, the speed, the lamps (motion) and the state are what
+    // the controller last said while the link was up; false from the loss
+    // of the link until a fresh answer.
+    bool MotionCurrent() const { return !FMotionStale; }
+    bool StateCurrent() const { return !FStateStale; }
+    // The library's text of the last failure seen, as far as the window
+    // knows it.
+    QString LastFailure() const { return FLastFailure; }
 
     // The link setting (Vlm_main_link.cpp): the dialog, and the link panel's
     // tooltip naming the link the panel is on or trying.
     void mnLinkSetupClick(QObject* Sender);
     QString LinkTip() const;
     void ShowLinkTip();
+    // While off line: asks the library why, and shows the answer in the
+    // tooltip (as it is about to show).
+    void AskWhyOffLine();
 
     // The plot window (Vlm_main_plot.cpp): made at its first opening, then
     // kept with its history, fed with every reading of the poll.
@@ -154,23 +172,63 @@ private:
     };
     static const TEntryBinding* EntryBindings();
 
-    // Runs a library-calling handler once an attempt under way has ended.
+    // Runs a library-calling handler as one group: if a call it asked for
+    // fails, the calls it asked for after it are not made, as an exception
+    // would have ended the handler. A handler run inside another one (a
+    // control changed from a handler) joins the outer group.
     template <void (TMainForm::*Handler)(QObject*)>
-    void Settled(QObject* Sender)
+    void Grouped(QObject* Sender)
     {
-        SettleProbe();
+        TGroupScope Scope(*this);
         (this->*Handler)(Sender);
     }
-    // The rest of Connect once the open has told whether the device opened.
-    void ConnectOpened(bool Opened);
-    void EndProbe();
-    void WarnNotFound();
-    class TProbe;
-    std::shared_ptr<TProbe> FProbe;
-    // What follows an attempt that ends after its caller: a tick that found
-    // it under way re-arms the timer, the Connect command warns of a failure.
-    bool FRearmAfterProbe = false;
-    bool FWarnAfterProbe = false;
+    struct TGroupScope {
+        explicit TGroupScope(TMainForm& Form);
+        ~TGroupScope();
+        TMainForm& FForm;
+        uint64_t FOuter;
+    };
+
+    // Hands Work to the device thread; Done then runs on this thread, behind
+    // the guard, with what Work threw (or nothing). Group: see Grouped; 0
+    // for a request that is always made (the link's own).
+    void Ask(std::function<void()> Work, std::function<void(std::exception_ptr)> Done, uint64_t Group = 0);
+    // A setter or command: its failure shows the standard exception box.
+    void Command(std::function<void()> Call);
+
+    // The window's parameters, as a connection sends them.
+    PanelLink::TParameters Parameters() const;
+    // Shows the outcome of a connection attempt.
+    void ConnectOpened(const PanelLink::TOpened& Opened);
+    // The link is down: status, menus, readings no longer current.
+    void ShowOffLine();
+    void TickDone(const PanelLink::TPollResult& R, uint64_t HomingRun, uint64_t Epoch);
+    // A connection attempt; Warn: the box if it fails, with the library's
+    // reason.
+    void StartConnect(bool Warn);
+    void MarkReadings(bool MotionStale, bool StateStale);
+    void WarnNotFound(const QString& Reason);
+
+    std::unique_ptr<TDeviceThread> FDevice;
+    // Device-thread side: touched by jobs only.
+    PanelLink::TLink FLink;
+    uint64_t FFailedGroup = 0;
+    // Window side.
+    uint64_t FGroup = 0;
+    uint64_t FGroupCount = 0;
+    int FOutstanding = 0;
+    int FConnectPending = 0;
+    // Set as the closing begins; the device thread reads it.
+    std::atomic<bool> FClosing{false};
+    uint64_t FLinkEpoch = 0;
+    bool FAskingWhy = false;
+    bool FTickPending = false;
+    bool FRearm = false;
+    uint64_t FHomingRun = 0;
+    bool FMotionStale = false;
+    bool FStateStale = false;
+    bool FReadingsSeen = false;
+    QString FLastFailure;
 
     QLabel* FStatusPanels[2] = {nullptr, nullptr};
     QPoint FNormalPos;

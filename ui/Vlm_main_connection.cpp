@@ -1,283 +1,202 @@
 // The link to the controller: connecting, disconnecting, and the status poll
-// that finds out when it is lost.
+// that finds out when it is lost. The calls themselves run on the device
+// thread (PanelLink holds their sequences); here the window asks for them and
+// shows what comes back.
 #include "ui/Vlm_main.h"
 
+#include <QCursor>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
 #include <QTimer>
-
-#include <pthread.h>
-#include <signal.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstring>
-#include <functional>
-#include <mutex>
-#include <thread>
+#include <QToolTip>
 
 #include "application/Application.h"
 #include "core/DeviceState.h"
 #include "core/ParameterWords.h"
 #include "device/Commands.h"
-#include "device/DeviceText.h"
-#include "device/velmor.h"
+#include "platform/Exception.h"
 #include "platform/Guard.h"
+#include "ui/DeviceThread.h"
 #include "ui/MainFormControls.h"
+
+using ParameterWords::Trunc;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// How readings no longer current look: faded, unlike both their live and
+// their disabled look.
+constexpr qreal StaleOpacity = 0.3;
 
-// How long the window waits for an open that sleeps in the kernel (a read on
-// the line) before it lets the open go on alone. Time the open spends on a
-// processor or waiting for one is not counted: on a busy machine a library
-// that answers at once still answers within the wait.
-constexpr std::chrono::nanoseconds SleepBudget = std::chrono::milliseconds(5);
-// The longest wait in any case (a library that computes for long, or a
-// machine so busy that the probe thread gets no processor).
-constexpr std::chrono::nanoseconds WaitCap = std::chrono::milliseconds(500);
-
-// Whether a thread of this process is asleep (not running, not waiting for
-// a processor), from its state in /proc; where that cannot be read, it is
-// taken as asleep, so the wait is by the clock alone.
-bool Asleep(long Tid)
+void MarkStale(QWidget* W, bool Stale)
 {
-    char Path[64];
-    std::snprintf(Path, sizeof Path, "/proc/self/task/%ld/stat", Tid);
-    FILE* F = std::fopen(Path, "re");
-    if (!F)
-        return true;
-    char Line[512];
-    const bool Read = std::fgets(Line, sizeof Line, F) != nullptr;
-    std::fclose(F);
-    // "TID (NAME) STATE ...": the name may hold blanks and parentheses.
-    const char* Close = Read ? std::strrchr(Line, ')') : nullptr;
-    if (!Close || Close[1] != ' ')
-        return true;
-    return Close[2] != 'R';
+    if (!W)
+        return;
+    if (Stale) {
+        if (!qobject_cast<QGraphicsOpacityEffect*>(W->graphicsEffect())) {
+            auto* Fade = new QGraphicsOpacityEffect(W);
+            Fade->setOpacity(StaleOpacity);
+            W->setGraphicsEffect(Fade);
+        }
+    } else if (W->graphicsEffect()) {
+        W->setGraphicsEffect(nullptr);
+    }
 }
 
 } // namespace
 
-// One thread that makes the connection attempts' VLM_OpenDevice, one at a
-// time, and nothing else. Plain C++: the window decides what the result means.
-class TMainForm::TProbe {
-public:
-    // Late runs on the probe thread when an open returns after the window
-    // stopped waiting for it.
-    explicit TProbe(std::function<void()> Late) : FLate(std::move(Late)) {}
-
-    ~TProbe()
-    {
-        {
-            std::lock_guard<std::mutex> Lock(FMutex);
-            FQuit = true;
-        }
-        FChanged.notify_all();
-        if (FThread.joinable())
-            FThread.join();
-    }
-
-    TProbe(const TProbe&) = delete;
-    TProbe& operator=(const TProbe&) = delete;
-
-    // Hands one open to the probe thread.
-    void Start()
-    {
-        std::lock_guard<std::mutex> Lock(FMutex);
-        FState = State::Queued;
-        FWaitedOut = false;
-        if (!FThread.joinable())
-            FThread = std::thread([this] { Run(); });
-        FChanged.notify_all();
-    }
-
-    // Waits for the open a short while (see SleepBudget); true when it has
-    // returned. Otherwise the open goes on and Late follows its return.
-    bool WaitBriefly()
-    {
-        std::unique_lock<std::mutex> Lock(FMutex);
-        const Clock::time_point Entered = Clock::now();
-        Clock::time_point Looked = Entered;
-        Clock::duration Slept{0};
-        while (FState != State::Done) {
-            const Clock::time_point Now = Clock::now();
-            if (Now - Entered >= WaitCap)
-                break;
-            // The state seen now stands for the millisecond since the last look.
-            if (FState == State::Running && Asleep(FTid))
-                Slept += Now - Looked;
-            Looked = Now;
-            if (Slept >= SleepBudget)
-                break;
-            FChanged.wait_for(Lock, std::chrono::milliseconds(1));
-        }
-        if (FState == State::Done)
-            return true;
-        FWaitedOut = true;
-        return false;
-    }
-
-    // Waits until the open has returned, however long it takes.
-    void WaitDone()
-    {
-        std::unique_lock<std::mutex> Lock(FMutex);
-        FChanged.wait(Lock, [&] { return FState == State::Done || FState == State::Idle; });
-    }
-
-    bool Pending() const
-    {
-        std::lock_guard<std::mutex> Lock(FMutex);
-        return FState == State::Queued || FState == State::Running;
-    }
-
-    bool Done() const
-    {
-        std::lock_guard<std::mutex> Lock(FMutex);
-        return FState == State::Done;
-    }
-
-    // The result of a returned open; the probe is idle again.
-    bool Take()
-    {
-        std::lock_guard<std::mutex> Lock(FMutex);
-        FState = State::Idle;
-        return FOpened;
-    }
-
-private:
-    enum class State { Idle, Queued, Running, Done };
-
-    void Run()
-    {
-        // Signals are the main thread's business (its handlers only write
-        // to a pipe): no read of the line is cut short by one here.
-        sigset_t All;
-        sigfillset(&All);
-        pthread_sigmask(SIG_BLOCK, &All, nullptr);
-        const long Tid = static_cast<long>(::syscall(SYS_gettid));
-        std::unique_lock<std::mutex> Lock(FMutex);
-        for (;;) {
-            FChanged.wait(Lock, [&] { return FQuit || FState == State::Queued; });
-            if (FState != State::Queued)
-                return;
-            FState = State::Running;
-            FTid = Tid;
-            Lock.unlock();
-            const bool Opened = VLM_OpenDevice() != 0;
-            Lock.lock();
-            FOpened = Opened;
-            FState = State::Done;
-            FChanged.notify_all();
-            if (FWaitedOut)
-                FLate();
-        }
-    }
-
-    std::function<void()> FLate;
-    mutable std::mutex FMutex;
-    std::condition_variable FChanged;
-    std::thread FThread;
-    State FState = State::Idle;
-    bool FQuit = false;
-    bool FWaitedOut = false;
-    bool FOpened = false;
-    long FTid = 0;
-};
-
-void TMainForm::Connect()
+TMainForm::TGroupScope::TGroupScope(TMainForm& Form) : FForm(Form), FOuter(Form.FGroup)
 {
-    if (FConnected) {
-        ConnectOpened(true);
-        return;
+    if (GuardDetail::Depth() <= 1 || Form.FGroup == 0)
+        Form.FGroup = ++Form.FGroupCount;
+}
+
+TMainForm::TGroupScope::~TGroupScope() { FForm.FGroup = FOuter; }
+
+void TMainForm::Ask(std::function<void()> Work, std::function<void(std::exception_ptr)> Done, uint64_t Group)
+{
+    ++FOutstanding;
+    const bool Posted = FDevice->Post([this, Work = std::move(Work), Done = std::move(Done), Group] {
+        // On the device thread: FFailedGroup is its own.
+        std::exception_ptr Error;
+        const bool Skipped = Group != 0 && Group == FFailedGroup;
+        if (!Skipped) {
+            try {
+                Work();
+            } catch (...) {
+                Error = std::current_exception();
+                if (Group != 0)
+                    FFailedGroup = Group;
+            }
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, Done, Error, Skipped] {
+                --FOutstanding;
+                if (!Skipped && Done)
+                    Guarded([&] { Done(Error); });
+            },
+            Qt::QueuedConnection);
+    });
+    if (!Posted) {
+        --FOutstanding;
+        // Once the window is closing nothing more is sent, by design.
+        if (!FClosed)
+            throw Exception("Too many requests are waiting for the controller: this one was not sent");
     }
-    if (!FProbe) {
-        // The open's return, when the window has stopped waiting for it,
-        // comes back to this thread as a queued call.
-        FProbe = std::make_shared<TProbe>([this] {
-            QMetaObject::invokeMethod(this, [this] { Guarded([&] { FinishProbeIfDone(); }); },
-                                      Qt::QueuedConnection);
+}
+
+void TMainForm::Command(std::function<void()> Call)
+{
+    Ask(
+        std::move(Call),
+        [this](std::exception_ptr E) {
+            if (E && !FClosed)
+                std::rethrow_exception(E);
+        },
+        FGroup);
+}
+
+PanelLink::TParameters TMainForm::Parameters() const
+{
+    PanelLink::TParameters P;
+    P.Step = ParameterWords::StepModeValue(cbSM->currentIndex());
+    P.Decay = cbFM->currentIndex();
+    P.Ih = HoldingCurrent();
+    P.Ia = Trunc(feCa->Value());
+    P.Iw = Trunc(feCw->Value());
+    P.Vm = Trunc(feVm->Value());
+    P.Vw = Trunc(feVw->Value());
+    P.Aw = Trunc(feAw->Value());
+    P.LimBackward = FLimL;
+    P.LimForward = FLimR;
+    P.LimHome = FHome;
+    P.Control = FCntrl;
+    return P;
+}
+
+void TMainForm::Connect() { StartConnect(false); }
+
+void TMainForm::StartConnect(bool Warn)
+{
+    const PanelLink::TParameters P = Parameters();
+    const uint64_t Epoch = FLinkEpoch;
+    auto Opened = std::make_shared<PanelLink::TOpened>();
+    Ask(
+        [this, P, Opened, Warn] {
+            *Opened = FLink.Connect(P);
+            // The warning's detail: why, as the library says it after the
+            // attempt. Not once the window is closing: it warns of nothing.
+            if (Warn && !Opened->Ok && !FClosing.load())
+                Opened->Reason = PanelLink::TLink::LastError();
+        },
+        [this, Opened, Warn, Epoch](std::exception_ptr) {
+            --FConnectPending;
+            // A disconnect asked for since then has the last word.
+            if (Epoch == FLinkEpoch)
+                ConnectOpened(*Opened);
+            if (FRearm && !FClosed && !ConnectPending() && !FTickPending) {
+                FRearm = false;
+                Timer->start();
+            }
+            // Not while the window closes: the closing waits for nobody.
+            if (Warn && !Opened->Ok && !FClosed)
+                WarnNotFound(QString::fromStdString(Opened->Reason));
         });
-    }
-    FProbe->Start();
-    if (FProbe->WaitBriefly())
-        ConnectOpened(FProbe->Take());
+    ++FConnectPending;
 }
 
-bool TMainForm::ProbePending() const { return FProbe && FProbe->Pending(); }
-
-void TMainForm::SettleProbe()
+void TMainForm::ConnectOpened(const PanelLink::TOpened& Opened)
 {
-    if (!ProbePending())
+    if (!Opened.Ok) {
+        if (!Opened.Reason.empty())
+            FLastFailure = QString::fromStdString(Opened.Reason);
+        ShowOffLine();
         return;
-    FProbe->WaitDone();
-    EndProbe();
+    }
+    FConnected = true;
+    SetStatusText(0, QStringLiteral(" ON LINE: ") + QString::fromStdString(Opened.Info));
+    mnConnect->setEnabled(false);
+    mnDisconnect->setEnabled(true);
 }
 
-void TMainForm::FinishProbeIfDone()
-{
-    if (FProbe && FProbe->Done())
-        EndProbe();
-}
-
-void TMainForm::EndProbe()
-{
-    const bool Rearm = FRearmAfterProbe;
-    const bool Warn = FWarnAfterProbe;
-    FRearmAfterProbe = false;
-    FWarnAfterProbe = false;
-    ConnectOpened(FProbe->Take());
-    if (Rearm && !FClosed)
-        Timer->start();
-    // Not while the window closes: the closing waits for nobody.
-    if (Warn && !FConnected && !FClosed)
-        WarnNotFound();
-}
-
-void TMainForm::WarnNotFound()
+void TMainForm::WarnNotFound(const QString& Reason)
 {
     Application::MessageBox(QStringLiteral("Устройство не найдено."), QStringLiteral("Warning"),
-                            Application::MB_ICONWARNING | Application::MB_OK);
-}
-
-void TMainForm::ConnectOpened(bool Opened)
-{
-    FConnected = Opened;
-    if (FConnected) {
-        char* Text = nullptr;
-        VLM_GetInfo(&Text);
-        SetStatusText(0, QStringLiteral(" ON LINE: ") + QString::fromStdString(DeviceTextToUtf8(Text)));
-        mnConnect->setEnabled(false);
-        mnDisconnect->setEnabled(true);
-        SendAllParameters();
-    } else {
-        Disconnect();
-    }
+                            Application::MB_ICONWARNING | Application::MB_OK, Reason);
 }
 
 void TMainForm::Disconnect()
 {
-    SettleProbe();
-    if (FConnected)
-        VLM_Stop();
-    VLM_CloseDevice();
+    ++FLinkEpoch;
+    Ask([this] { FLink.Disconnect(); }, nullptr);
+    ShowOffLine();
+}
+
+void TMainForm::ShowOffLine()
+{
     FConnected = false;
     SetStatusText(0, QStringLiteral(" OFF LINE "));
     mnConnect->setEnabled(true);
     mnDisconnect->setEnabled(false);
+    // What was read while the link was up is no longer current.
+    if (FReadingsSeen)
+        MarkReadings(true, true);
+}
+
+void TMainForm::MarkReadings(bool MotionStale, bool StateStale)
+{
+    FMotionStale = MotionStale;
+    FStateStale = StateStale;
+    for (QWidget* W : std::initializer_list<QWidget*>{feNc, feVc, pbVc, cbLimL, cbLimR, cbHome})
+        MarkStale(W, MotionStale);
+    MarkStale(FStatusPanels[1], StateStale);
 }
 
 void TMainForm::mnConnectClick(QObject*)
 {
     Disconnect();
-    Connect();
+    StartConnect(true);
     FKeepConnected = true;
-    if (ProbePending())
-        FWarnAfterProbe = true; // the warning waits for the open
-    else if (!FConnected)
-        WarnNotFound();
 }
 
 void TMainForm::mnDisconnectClick(QObject*)
@@ -289,51 +208,116 @@ void TMainForm::mnDisconnectClick(QObject*)
 void TMainForm::TimerTimer(QObject*)
 {
     Timer->stop();
-    // An attempt under way: the link is left alone, and its end re-arms the
-    // timer.
-    if (ProbePending()) {
-        FRearmAfterProbe = true;
+    // One tick on the line at a time, and none while a connection attempt
+    // is under way: the end of what is under way re-arms the timer.
+    if (FTickPending || ConnectPending()) {
+        FRearm = true;
         return;
     }
-    if (FConnected) {
-        try {
-            const int Page = PageControl->currentIndex();
-            if (Page == 0) {
-                feNc->SetValue(Commands::GetNc());
-                const int32_t Lim = Commands::GetLim();
-                SetChecked(cbLimL, (Lim & Core::ActiveBackward) != 0);
-                SetChecked(cbLimR, (Lim & Core::ActiveForward) != 0);
-                SetChecked(cbHome, (Lim & Core::ActiveHome) != 0);
-                const int32_t Vc = Commands::GetVc();
-                feVc->SetValue(Vc);
-                SetProgress(pbVc, ParameterWords::Magnitude(Vc));
-            }
-            if (Page == 1 && cbAdc->isChecked())
-                feAdc->SetValue(Commands::GetAdc());
-            if (Page == 2 && FHoming) {
-                if (Commands::GetStat() == Core::StateDone) {
-                    feHome->SetValue(Commands::GetNb());
-                    feHome->SetValueVisible(true);
-                    FHoming = false;
-                }
-            }
-            SetStatusText(1, QString::fromStdString(Commands::GetStateText()));
-        } catch (const EHardwareException&) {
-            FConnected = false;
-        }
+    if (FClosed)
+        return;
+    PanelLink::TPollRequest Q;
+    Q.Page = PageControl->currentIndex();
+    Q.Adc = cbAdc->isChecked();
+    Q.Homing = FHoming;
+    Q.KeepConnected = FKeepConnected;
+    Q.Parameters = Parameters();
+    const uint64_t Run = FHomingRun;
+    const uint64_t Epoch = FLinkEpoch;
+    auto Result = std::make_shared<PanelLink::TPollResult>();
+    try {
+        Ask(
+            [this, Q, Result, Epoch] {
+                // The window hears of a lost link at once: the tick's
+                // connection attempt may take the line's deadline.
+                *Result = FLink.Poll(Q, [this, Epoch](const std::string& Error) {
+                    const QString Text = QString::fromStdString(Error);
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, Epoch, Text] {
+                            if (Epoch != FLinkEpoch)
+                                return;
+                            FLastFailure = Text;
+                            Guarded([&] { ShowOffLine(); });
+                        },
+                        Qt::QueuedConnection);
+                });
+            },
+            [this, Result, Run, Epoch](std::exception_ptr) {
+                FTickPending = false;
+                FRearm = false;
+                if (!FClosed)
+                    Timer->start();
+                TickDone(*Result, Run, Epoch);
+            });
+    } catch (...) {
+        if (!FClosed)
+            Timer->start();
+        throw;
     }
-    if (!FConnected) {
-        Disconnect();
-        if (FKeepConnected) {
-            Connect();
-            if (ProbePending()) {
-                FRearmAfterProbe = true;
+    FTickPending = true;
+}
+
+void TMainForm::TickDone(const PanelLink::TPollResult& R, uint64_t HomingRun, uint64_t Epoch)
+{
+    Core::PollSample Sample = R.Sample;
+    if (!R.Read && Sample.Error.empty())
+        Sample.Error = FLastFailure.toStdString();
+    // The window disconnected or connected since the tick asked: what the
+    // tick found of the link is out of date.
+    if (Epoch != FLinkEpoch) {
+        emit Sampled(Sample);
+        return;
+    }
+    if (R.Read) {
+        if (Sample.HasMotion) {
+            feNc->SetValue(Sample.Coordinate);
+            SetChecked(cbLimL, (Sample.Limits & Core::ActiveBackward) != 0);
+            SetChecked(cbLimR, (Sample.Limits & Core::ActiveForward) != 0);
+            SetChecked(cbHome, (Sample.Limits & Core::ActiveHome) != 0);
+            feVc->SetValue(Sample.Speed);
+            SetProgress(pbVc, ParameterWords::Magnitude(Sample.Speed));
+        }
+        if (R.HasAdc && cbAdc->isChecked())
+            feAdc->SetValue(R.Adc);
+        // Only for the homing run the tick asked about.
+        if (R.HomeDone && FHoming && HomingRun == FHomingRun) {
+            feHome->SetValue(R.HomeCoordinate);
+            feHome->SetValueVisible(true);
+            FHoming = false;
+        }
+        if (Sample.HasState)
+            SetStatusText(1, QString::fromStdString(R.StateText));
+        if (Sample.HasMotion || Sample.HasState)
+            FReadingsSeen = true;
+        MarkReadings(FMotionStale && !Sample.HasMotion, FStateStale && !Sample.HasState);
+    }
+    if (R.Lost)
+        FLastFailure = QString::fromStdString(R.Sample.Error);
+    if (!R.Read || R.Lost)
+        ShowOffLine();
+    if (R.Reconnect.Tried)
+        ConnectOpened(R.Reconnect);
+    emit Sampled(Sample);
+}
+
+void TMainForm::AskWhyOffLine()
+{
+    if (FConnected || FAskingWhy)
+        return;
+    FAskingWhy = true;
+    auto Text = std::make_shared<std::string>();
+    Ask([Text] { *Text = PanelLink::TLink::LastError(); },
+        [this, Text](std::exception_ptr) {
+            FAskingWhy = false;
+            if (FConnected)
                 return;
-            }
-        }
-    }
-    if (!FClosed)
-        Timer->start();
+            FLastFailure = QString::fromStdString(*Text);
+            ShowLinkTip();
+            QLabel* Panel = FStatusPanels[0];
+            if (Panel && QToolTip::isVisible() && Panel->underMouse())
+                QToolTip::showText(QCursor::pos(), Panel->toolTip(), Panel);
+        });
 }
 
 void TMainForm::PageControlChange(QObject*) { TimerTimer(nullptr); }

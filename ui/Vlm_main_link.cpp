@@ -17,7 +17,8 @@
 namespace {
 
 // While the link is down the tooltip names what the next connection will
-// read, read again when it is about to show.
+// read, read again when it is about to show, and why the link is down, as
+// the library says it then.
 class TLinkTipRefresh : public QObject {
 public:
     TLinkTipRefresh(TMainForm* Form) : QObject(Form), FForm(Form) {}
@@ -25,8 +26,10 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* Event) override
     {
-        if (Event->type() == QEvent::ToolTip && !FForm->FConnected)
+        if (Event->type() == QEvent::ToolTip && !FForm->FConnected) {
             FForm->ShowLinkTip();
+            Guarded([&] { FForm->AskWhyOffLine(); });
+        }
         return false;
     }
 
@@ -46,7 +49,9 @@ void TMainForm::SetupLinkMenu()
     ShowLinkTip();
 }
 
-QString TMainForm::LinkTip() const
+namespace {
+
+QString LinkDescription()
 {
     if (!DeviceLibrary::IsOurs())
         return QStringLiteral("Link: set by the device library in use, which is not Velmor's own");
@@ -56,6 +61,20 @@ QString TMainForm::LinkTip() const
     QString Tip = QStringLiteral("Link: ") + QString::fromStdString(Link::DescribeLink(S.Config));
     if (!S.Source.empty())
         Tip += QStringLiteral(" (") + QString::fromStdString(S.Source) + QStringLiteral(")");
+    return Tip;
+}
+
+} // namespace
+
+QString TMainForm::LinkTip() const
+{
+    // On line: the controller's text whole (the panel may show it cut),
+    // then the link. Off line: the link, then why it is down.
+    if (FConnected)
+        return StatusText(0).trimmed() + QLatin1Char('\n') + LinkDescription();
+    QString Tip = LinkDescription();
+    if (!FLastFailure.isEmpty())
+        Tip += QStringLiteral("\nOFF LINE: ") + FLastFailure;
     return Tip;
 }
 

@@ -1,4 +1,5 @@
-// The motion commands of pages 1 and 3.
+// The motion commands of pages 1 and 3, each handed to the device thread with
+// its arguments as the window has them now.
 #include "ui/Vlm_main.h"
 
 #include "core/ParameterWords.h"
@@ -10,7 +11,7 @@ void TMainForm::btClrNcClick(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::SetNc(0);
+    Command([] { Commands::SetNc(0); });
 }
 
 void TMainForm::btStartNClick(QObject*)
@@ -20,37 +21,37 @@ void TMainForm::btStartNClick(QObject*)
     const bool Relative = cbRelN->isChecked();
     const int32_t N = Trunc(feNr->Value());
     if (Relative)
-        Commands::StartdN(N);
+        Command([N] { Commands::StartdN(N); });
     else
-        Commands::StartN(N);
+        Command([N] { Commands::StartN(N); });
 }
 
 void TMainForm::btStart0Click(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::StartN(0);
+    Command([] { Commands::StartN(0); });
 }
 
 void TMainForm::btStartRClick(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::StartD(1);
+    Command([] { Commands::StartD(1); });
 }
 
 void TMainForm::btStartLClick(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::StartD(-1);
+    Command([] { Commands::StartD(-1); });
 }
 
 void TMainForm::btStopClick(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::StartD(0);
+    Command([] { Commands::StartD(0); });
 }
 
 void TMainForm::btHomeClick(QObject*)
@@ -58,13 +59,15 @@ void TMainForm::btHomeClick(QObject*)
     if (FUpdating)
         return;
     FHoming = true;
+    ++FHomingRun;
     feHome->SetValueVisible(false);
-    Commands::Home(cbHomeDir->isChecked() ? 1 : -1);
+    const int32_t Dir = cbHomeDir->isChecked() ? 1 : -1;
+    Command([Dir] { Commands::Home(Dir); });
 }
 
 void TMainForm::btEEPROMClick(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::SavePar();
+    Command([] { Commands::SavePar(); });
 }

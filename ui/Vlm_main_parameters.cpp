@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QPalette>
 
+#include <memory>
+
 #include "application/Bind.h"
 #include "core/ParameterWords.h"
 #include "device/Commands.h"
@@ -18,35 +20,41 @@ void TMainForm::cbModeChange(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::SetMode(ParameterWords::StepModeValue(cbSM->currentIndex()), cbFM->currentIndex());
+    const int32_t Step = ParameterWords::StepModeValue(cbSM->currentIndex());
+    const int32_t Decay = cbFM->currentIndex();
+    Command([Step, Decay] { Commands::SetMode(Step, Decay); });
 }
 
 void TMainForm::feCwChanged(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::SetIw(Trunc(feCw->Value()));
+    const int32_t V = Trunc(feCw->Value());
+    Command([V] { Commands::SetIw(V); });
 }
 
 void TMainForm::feCaChanged(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::SetIa(Trunc(feCa->Value()));
+    const int32_t V = Trunc(feCa->Value());
+    Command([V] { Commands::SetIa(V); });
 }
 
 void TMainForm::feChChanged(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::SetIh(HoldingCurrent());
+    const int32_t V = HoldingCurrent();
+    Command([V] { Commands::SetIh(V); });
 }
 
 void TMainForm::feVmChanged(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::SetVm(Trunc(feVm->Value()));
+    const int32_t V = Trunc(feVm->Value());
+    Command([V] { Commands::SetVm(V); });
 }
 
 void TMainForm::feVwChanged(QObject*)
@@ -54,7 +62,8 @@ void TMainForm::feVwChanged(QObject*)
     if (FUpdating)
         return;
     Emitting([&] { sbVw->setValue(Trunc(feVw->Value())); });
-    Commands::SetVw(Trunc(feVw->Value()));
+    const int32_t V = Trunc(feVw->Value());
+    Command([V] { Commands::SetVw(V); });
 }
 
 void TMainForm::sbVwChange(QObject*)
@@ -62,14 +71,16 @@ void TMainForm::sbVwChange(QObject*)
     if (FUpdating)
         return;
     feVw->SetValue(static_cast<double>(sbVw->value()));
-    Commands::SetVw(sbVw->value());
+    const int32_t V = sbVw->value();
+    Command([V] { Commands::SetVw(V); });
 }
 
 void TMainForm::feAwChanged(QObject*)
 {
     if (FUpdating)
         return;
-    Commands::SetAw(Trunc(feAw->Value()));
+    const int32_t V = Trunc(feAw->Value());
+    Command([V] { Commands::SetAw(V); });
 }
 
 void TMainForm::feVmaxChanged(QObject*)
@@ -91,7 +102,8 @@ void TMainForm::cbLimEnRClick(QObject*)
     if (FUpdating)
         return;
     ComposeLimitWords(FLimL, FLimR, FHome);
-    Commands::SetLim(FLimL, FLimR, FHome);
+    const int32_t Backward = FLimL, Forward = FLimR, Home = FHome;
+    Command([Backward, Forward, Home] { Commands::SetLim(Backward, Forward, Home); });
 }
 
 void TMainForm::cbCntrlChange(QObject*)
@@ -99,34 +111,37 @@ void TMainForm::cbCntrlChange(QObject*)
     if (FUpdating)
         return;
     FCntrl = ComposeControlWord();
-    Commands::SetCtrl(FCntrl);
+    const int32_t Word = FCntrl;
+    Command([Word] { Commands::SetCtrl(Word); });
 }
 
 void TMainForm::cbAdcClick(QObject*)
 {
     if (FUpdating)
         return;
-    if (cbAdc->isChecked())
-        feAdc->SetValue(Commands::GetAdc());
-    else
+    if (!cbAdc->isChecked()) {
         feAdc->SetValue(0);
+        return;
+    }
+    auto Volts = std::make_shared<double>(0);
+    Ask([Volts] { *Volts = Commands::GetAdc(); },
+        [this, Volts](std::exception_ptr E) {
+            if (E) {
+                if (!FClosed)
+                    std::rethrow_exception(E);
+                return;
+            }
+            // Unless the operator has unticked the box meanwhile.
+            if (cbAdc->isChecked())
+                feAdc->SetValue(*Volts);
+        },
+        FGroup);
 }
 
 void TMainForm::SendAllParameters()
 {
-    try {
-        Commands::SetMode(ParameterWords::StepModeValue(cbSM->currentIndex()), cbFM->currentIndex());
-        Commands::SetIh(HoldingCurrent());
-        Commands::SetIa(Trunc(feCa->Value()));
-        Commands::SetIw(Trunc(feCw->Value()));
-        Commands::SetVm(Trunc(feVm->Value()));
-        Commands::SetVw(Trunc(feVw->Value()));
-        Commands::SetAw(Trunc(feAw->Value()));
-        Commands::SetLim(FLimL, FLimR, FHome);
-        Commands::SetCtrl(FCntrl);
-    } catch (const EHardwareException&) {
-        // The next poll finds out whether the link is really gone.
-    }
+    const PanelLink::TParameters P = Parameters();
+    Ask([this, P] { FLink.SendAll(P); }, nullptr);
 }
 
 void TMainForm::ComposeLimitWords(int32_t& Backward, int32_t& Forward, int32_t& Home)

@@ -3,9 +3,18 @@
 #include "ui/Vlm_main.h"
 
 #include "application/Bind.h"
+#include "platform/Guard.h"
 #include "ui/PlotForm.h"
 
-void TMainForm::SetupPlotMenu() { Bind(mnPlot, &QAction::triggered, this, &TMainForm::mnPlotClick); }
+void TMainForm::SetupPlotMenu()
+{
+    Bind(mnPlot, &QAction::triggered, this, &TMainForm::mnPlotClick);
+    // Once opened, the plot keeps every reading, also while it is closed.
+    connect(this, &TMainForm::Sampled, this, [this](const Core::PollSample& Sample) {
+        if (FPlotForm)
+            Guarded([&] { FPlotForm->AddSample(Sample); });
+    });
+}
 
 void TMainForm::mnPlotClick(QObject*)
 {

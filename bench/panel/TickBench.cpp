@@ -1,5 +1,6 @@
 // CPU cost of one connected poll tick on page "Управление": four reads of
-// the test double, the displays updated and repainted.
+// the test double on the device thread, the results brought back, the
+// displays updated and repainted.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -22,6 +23,8 @@ static void ConnectedTick(benchmark::State& State, bool Repaint)
     TMainForm W;
     W.show();
     W.TimerTimer(nullptr); // connects
+    while (!W.DeviceIdle())
+        QCoreApplication::processEvents();
     W.Timer->stop();
     QCoreApplication::processEvents();
     int32_t N = 0;
@@ -33,6 +36,9 @@ static void ConnectedTick(benchmark::State& State, bool Repaint)
         VD::SetRead("VLM_GetLim", N % 8);
         VD::SetRead("VLM_GetStat", N % 7);
         W.TimerTimer(W.Timer);
+        // The readings come back from the device thread through the loop.
+        while (!W.DeviceIdle())
+            QCoreApplication::processEvents(Repaint ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
         W.Timer->stop();
         if (Repaint)
             QCoreApplication::processEvents();

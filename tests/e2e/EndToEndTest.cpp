@@ -56,6 +56,9 @@ protected:
         W.reset();
     }
 
+    // Until what the window handed to its device thread has come back.
+    bool Settle() { return QTest::qWaitFor([&] { return W->DeviceIdle(); }, 5000); }
+
     bool WaitOnLine() { return QTest::qWaitFor([&] { return W->StatusText(0).startsWith(" ON LINE: "); }, 3000); }
 
     static void Control(const char* Text)
@@ -121,6 +124,7 @@ TEST_F(EndToEnd, CutLinkGoesOffLineAndComesBackByItself)
     W->btStartR->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return W->feVc->Value() == 4000; }, 3000)) << W->feVc->Value();
     W->btStop->click();
+    EXPECT_TRUE(Settle());
     EXPECT_TRUE(TestSupport::Boxes().empty()) << "the poll says nothing to the operator";
 }
 
@@ -131,6 +135,7 @@ TEST_F(EndToEnd, FailedCommandShowsTheControllersText)
     // sends the value until the controller refuses it.
     ASSERT_TRUE(QTest::qWaitFor([&] {
         Type(W->feCw, "1500");
+        Settle();
         return !TestSupport::Boxes().empty();
     }, 3000));
     ASSERT_EQ(TestSupport::Boxes().size(), 1u);
@@ -143,6 +148,7 @@ TEST_F(EndToEnd, FailedCommandShowsTheControllersText)
     EXPECT_TRUE(QTest::qWaitFor([&] {
         TestSupport::Boxes().clear();
         Type(W->feCw, "1500");
+        Settle();
         return TestSupport::Boxes().empty();
     }, 3000)) << (TestSupport::Boxes().empty() ? std::string() : TestSupport::Boxes()[0].Text.toStdString());
 }

@@ -201,11 +201,19 @@ protected:
 
     bool OnLine() const { return W->StatusText(0).startsWith(" ON LINE: "); }
 
-    // One poll tick as the timer runs it, a tick interval after the last.
+    // Until what the window handed to its device thread has come back.
+    void Settle()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return W->DeviceIdle(); }, 10000));
+    }
+
+    // One poll tick as the timer runs it, a tick interval after the last,
+    // through to its results on the window.
     void Tick()
     {
         QTest::qWait(100);
         W->TimerTimer(W->Timer);
+        Settle();
         W->Timer->stop();
     }
 
@@ -246,6 +254,7 @@ TEST_F(LineEndToEnd, LostControllerGoesOffLineAndGetsEveryParameterBack)
     Type(W->feVm, "700");
     Type(W->feVw, "2500");
     Type(W->feAw, "9000");
+    Settle();
     ASSERT_TRUE(TestSupport::Boxes().empty());
 
     Sim.Process.Stop();

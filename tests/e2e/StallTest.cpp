@@ -103,7 +103,7 @@ protected:
         Beat.setInterval(1);
         QObject::connect(&Beat, &QTimer::timeout, [&] {
             Note();
-            R.SawProbe = R.SawProbe || W->ProbePending();
+            R.SawProbe = R.SawProbe || !W->DeviceIdle();
         });
         Beat.start();
         while (Clock.elapsed() < Ms)

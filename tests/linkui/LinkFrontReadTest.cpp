@@ -176,6 +176,7 @@ TEST_F(FrontRead, TheDialogPutsThePanelOnTheLineWithoutARestart)
     ASSERT_TRUE(LinkPanel);
     EXPECT_EQ(LinkPanel->toolTip(), QStringLiteral("Link: virtual controller"));
     W->TimerTimer(W->Timer);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return W->DeviceIdle(); }, 10000)); // the tick's results
     W->Timer->stop();
     EXPECT_EQ(W->StatusText(0), QStringLiteral(" ON LINE: Virtual controller VLM-1 (simulated)"));
     ASSERT_TRUE(W->mnLinkSetup->isEnabled());
@@ -213,6 +214,7 @@ TEST_F(FrontRead, TheDialogPutsThePanelOnTheLineWithoutARestart)
     for (int Tick = 0; Tick < 50 && W->StatusText(0) != Want; ++Tick) {
         QTest::qWait(100);
         W->TimerTimer(W->Timer);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return W->DeviceIdle(); }, 10000)); // the tick's results
         W->Timer->stop();
     }
     EXPECT_EQ(W->StatusText(0), Want);

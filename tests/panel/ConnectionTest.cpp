@@ -12,7 +12,7 @@ TEST_F(ConnectionTest, CreationTouchesOnlyCloseAndTheFirstTickConnects)
     EXPECT_FALSE(W->mnDisconnect->isEnabled());
     EXPECT_TRUE(W->FKeepConnected);
 
-    VD::ClearCalls();
+    ClearCalls();
     VD::SetInfoText("VLM-1 #42");
     Tick();
     EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
@@ -34,21 +34,21 @@ TEST_F(ConnectionTest, InfoThatSetsNoTextShowsAnEmptyDeviceText)
 TEST_F(ConnectionTest, ConnectCommandWithNoDeviceWarnsAndThePollBringsTheLinkUpLater)
 {
     CreateWithNoDevice();
-    VD::ClearCalls();
+    ClearCalls();
     W->mnConnect->trigger();
     ExpectNoDeviceWarning();
     EXPECT_TRUE(W->mnConnect->isEnabled());
     EXPECT_FALSE(W->mnDisconnect->isEnabled());
 
     // Every tick tries once, silently: close, open, close.
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
     VD::SetOpenResult(true);
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
-    EXPECT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(Boxes().size(), 1u);
 }
 
 TEST_F(ConnectionTest, ConnectCommandWhileConnectedReopensAndResends)
@@ -56,7 +56,7 @@ TEST_F(ConnectionTest, ConnectCommandWhileConnectedReopensAndResends)
     CreateConnected();
     W->mnConnectClick(nullptr);
     EXPECT_EQ(Log(), Then({"VLM_Stop()", "VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
-    EXPECT_TRUE(TestSupport::Boxes().empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ConnectionTest, DisconnectCommandStopsTheMotorAndThePollStopsRetrying)
@@ -67,7 +67,7 @@ TEST_F(ConnectionTest, DisconnectCommandStopsTheMotorAndThePollStopsRetrying)
     EXPECT_EQ(Log(), (Strings{"VLM_StartD(1)", "VLM_Stop()", "VLM_CloseDevice()"}));
     EXPECT_FALSE(W->FKeepConnected);
     EXPECT_EQ(W->StatusText(0), " OFF LINE ");
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()"}));
 }
@@ -88,7 +88,7 @@ TEST_F(ConnectionTest, ConnectAndDisconnectNeverRaiseOnDeviceFailures)
     W->Connect();
     EXPECT_FALSE(W->FConnected);
     EXPECT_EQ(W->StatusText(0), " OFF LINE ");
-    EXPECT_TRUE(TestSupport::Boxes().empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ConnectionTest, DeviceTextsInWindows1251ShowAsCyrillicOnOneLine)
@@ -100,8 +100,8 @@ TEST_F(ConnectionTest, DeviceTextsInWindows1251ShowAsCyrillicOnOneLine)
 
     VD::Fail("VLM_StartD", "\xCD\xE5\xF2 \xF1\xE2\xFF\xE7\xE8"); // "Нет связи"
     W->btStartR->click();
-    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Нет связи.");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].Text, "Нет связи.");
 }
 
 TEST_F(ConnectionTest, ConnectCommandWantsTheLinkBeforeItsWarningWaits)
@@ -110,12 +110,13 @@ TEST_F(ConnectionTest, ConnectCommandWantsTheLinkBeforeItsWarningWaits)
     bool ConnectedInsideTheBox = false;
     Application::SetMessageBoxHook([&](const QString&, const QString&, int) {
         VD::SetOpenResult(true);
-        VD::ClearCalls();
+        ClearCalls();
         Tick(); // the poll keeps running while the box waits
         ConnectedInsideTheBox = W->FConnected;
         return int(Application::IDOK);
     });
     W->mnConnect->trigger();
+    Settle();
     TestSupport::RecordMessageBoxes();
     EXPECT_TRUE(ConnectedInsideTheBox);
     EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));

@@ -32,14 +32,14 @@ TEST_F(MotionTest, HomingBlanksTheCoordinateFirstAndFollowsTheDirectionBox)
     CreateConnected();
     W->cbHomeEn->click();
     W->cbHomeDir->setChecked(false);
-    VD::ClearCalls();
+    ClearCalls();
     W->feHome->SetValueVisible(true);
     W->btHome->click();
     EXPECT_EQ(Log(), (Strings{"VLM_Home(-1)"}));
     EXPECT_TRUE(W->FHoming);
     EXPECT_EQ(W->feHome->text(), "");
     W->cbHomeDir->click();
-    VD::ClearCalls();
+    ClearCalls();
     W->btHome->click();
     EXPECT_EQ(Log(), (Strings{"VLM_Home(1)"}));
 }
@@ -53,8 +53,8 @@ TEST_F(MotionTest, FailedHomingLeavesTheCoordinateBlankAndAwaited)
     ASSERT_EQ(W->feHome->text(), "4321");
     VD::Fail("VLM_Home", "Home sensor disabled");
     W->btHome->click();
-    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Home sensor disabled.");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].Text, "Home sensor disabled.");
     EXPECT_TRUE(W->FHoming);
     EXPECT_EQ(W->feHome->text(), "");
 }
@@ -63,6 +63,6 @@ TEST_F(MotionTest, StopIsSentAsContinuousMotionZeroNeverAsStop)
 {
     CreateConnected();
     W->btStop->click();
-    EXPECT_TRUE(VD::CallsOf("VLM_Stop").empty());
+    EXPECT_TRUE(CallsOf("VLM_Stop").empty());
     EXPECT_EQ(Log(), (Strings{"VLM_StartD(0)"}));
 }

@@ -31,7 +31,7 @@ protected:
     }
 
     // The calls that send something to the controller (the poll's reads left out).
-    static Strings Sends()
+    Strings Sends()
     {
         Strings All = Log(), Out;
         std::copy_if(All.begin(), All.end(), std::back_inserter(Out),
@@ -50,7 +50,7 @@ TEST_F(OperatorInputTest, WheelMovesNothingTheOperatorDidNotPick)
 {
     const int Speed = W->sbVw->value();
     W->feCw->setFocus();
-    VD::ClearCalls();
+    ClearCalls();
     for (QWidget* Target : std::initializer_list<QWidget*>{W->sbVw, W->cbSM, W->cbFM, W->feCa, W->feVw,
                                                           W->PageControl->tabBar()}) {
         Wheel(Target);
@@ -64,7 +64,7 @@ TEST_F(OperatorInputTest, WheelMovesNothingTheOperatorDidNotPick)
 
     // A list that has the focus takes the wheel, as the operator's pick.
     W->cbSM->setFocus();
-    VD::ClearCalls();
+    ClearCalls();
     Wheel(W->cbSM);
     EXPECT_EQ(W->cbSM->currentIndex(), 1);
     EXPECT_EQ(Sends(), (Strings{"VLM_SetMode(2,0)"}));
@@ -73,14 +73,14 @@ TEST_F(OperatorInputTest, WheelMovesNothingTheOperatorDidNotPick)
 TEST_F(OperatorInputTest, PageChangeLeavesTheFocusOnTheTabs)
 {
     W->feCw->setFocus();
-    VD::ClearCalls();
+    ClearCalls();
     ClickTab(1);
     EXPECT_EQ(W->PageControl->currentIndex(), 1);
     EXPECT_EQ(QApplication::focusWidget(), W->PageControl->tabBar());
     EXPECT_EQ(Sends(), (Strings{"VLM_SetIw(200)"})) << "the field that had the focus commits once";
 
     // Clicks elsewhere send nothing more, back on page 1 either.
-    VD::ClearCalls();
+    ClearCalls();
     QTest::mouseClick(W->feAdc, Qt::LeftButton);
     ClickTab(0);
     QTest::mouseClick(W->btStop, Qt::LeftButton);
@@ -88,7 +88,7 @@ TEST_F(OperatorInputTest, PageChangeLeavesTheFocusOnTheTabs)
 
     // The keyboard's page switching does the same.
     W->feCa->setFocus();
-    VD::ClearCalls();
+    ClearCalls();
     QTest::keyClick(W->feCa, Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(W->PageControl->currentIndex(), 1);
     EXPECT_EQ(QApplication::focusWidget(), W->PageControl->tabBar());
@@ -118,17 +118,32 @@ void CloseNextBox(QString* Text)
     });
 }
 
+// Closes the real message box the panel shows next with a click on its OK
+// button (the box comes once the device thread has answered).
+void ClickOkOnNextBox()
+{
+    QTimer::singleShot(0, [] {
+        auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!Box) {
+            ClickOkOnNextBox();
+            return;
+        }
+        QTest::mouseClick(Box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+}
+
 } // namespace
 
 TEST_F(OperatorInputTest, LeavingAFieldAfterItsErrorBoxSendsAgain)
 {
     Application::SetMessageBoxHook({}); // the real box
     W->feCw->setFocus();
-    VD::ClearCalls();
+    ClearCalls();
     VD::Fail("VLM_SetIw", "Bus busy");
     QString Shown;
     CloseNextBox(&Shown);
     Type(W->feCw, "250");
+    Settle();
     EXPECT_EQ(Shown, "Bus busy.");
     // The window system gives the window back its activation.
     QApplication::setActiveWindow(W.get());
@@ -140,13 +155,11 @@ TEST_F(OperatorInputTest, LeavingAFieldAfterItsErrorBoxSendsAgain)
 
     // The same when the box is closed by a click and the field left by Tab.
     W->feCw->setFocus();
-    VD::ClearCalls();
+    ClearCalls();
     VD::Fail("VLM_SetIw", "Bus busy");
-    QTimer::singleShot(0, [] {
-        if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            QTest::mouseClick(Box->button(QMessageBox::Ok), Qt::LeftButton);
-    });
+    ClickOkOnNextBox();
     Type(W->feCw, "260");
+    Settle();
     QApplication::setActiveWindow(W.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(W.get()));
     ASSERT_EQ(QApplication::focusWidget(), W->feCw);

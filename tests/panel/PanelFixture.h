@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -59,11 +61,27 @@ protected:
     {
         W = std::make_unique<TMainForm>();
         W->Timer->stop();
+        Settle();
     }
 
+    // Runs the event loop until what the window handed to its device
+    // thread has come back and been shown (10 s at most).
+    void Settle()
+    {
+        if (!W)
+            return;
+        QElapsedTimer T;
+        T.start();
+        while (!W->DeviceIdle() && T.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ASSERT_TRUE(W->DeviceIdle()) << "the device thread did not answer within 10 s";
+    }
+
+    // One tick of the poll, through to its results on the window.
     void Tick()
     {
         W->TimerTimer(W->Timer);
+        Settle();
         W->Timer->stop();
     }
 
@@ -73,7 +91,7 @@ protected:
         Create();
         Tick();
         ASSERT_TRUE(W->FConnected);
-        VD::ClearCalls();
+        ClearCalls();
     }
 
     // Created, then disconnected by the operator, with no device to find.
@@ -86,13 +104,17 @@ protected:
 
     // The connect command's failed attempt: close, open, close, its one
     // warning that no device was found, and the panel off line.
-    void ExpectNoDeviceWarning()
+    // warning that no device was found, with the library's reason read
+    // for it, and the panel off line.
+    void ExpectNoDeviceWarning(const char* Reason = "")
     {
-        EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
-        ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-        EXPECT_EQ(TestSupport::Boxes()[0].Text, "Устройство не найдено.");
-        EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Warning");
-        EXPECT_EQ(TestSupport::Boxes()[0].Flags, 0x30);
+        EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()",
+                                  "VLM_GetLastError()"}));
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Boxes()[0].Text, "Устройство не найдено.");
+        EXPECT_EQ(Boxes()[0].Caption, "Warning");
+        EXPECT_EQ(Boxes()[0].Flags, 0x30);
+        EXPECT_EQ(Boxes()[0].Detail, Reason);
         EXPECT_EQ(W->StatusText(0), " OFF LINE ");
     }
 
@@ -111,5 +133,31 @@ protected:
         QTest::keyClick(Field, Qt::Key_Return);
     }
 
-    static std::vector<std::string> Log() { return VD::Log(); }
+    // The calls so far, once the device thread has made what it was asked.
+    std::vector<std::string> Log()
+    {
+        Settle();
+        return VD::Log();
+    }
+
+    // The calls of one name so far, once the device thread has made them.
+    std::vector<VD::Call> CallsOf(const std::string& Name)
+    {
+        Settle();
+        return VD::CallsOf(Name);
+    }
+
+    // Forgets the calls so far, once the device thread has made them.
+    void ClearCalls()
+    {
+        Settle();
+        VD::ClearCalls();
+    }
+
+    // The boxes shown so far, once the device thread's results are in.
+    std::vector<TestSupport::ShownBox>& Boxes()
+    {
+        Settle();
+        return TestSupport::Boxes();
+    }
 };

@@ -83,7 +83,7 @@ TEST_F(ParametersTest, LimitBoxesComposeTheWordsInBackwardForwardHomeOrder)
               QApplication::palette().color(QPalette::Active, QPalette::WindowText));
 
     // Unticking a use box disables its sub-boxes but keeps their bits.
-    VD::ClearCalls();
+    ClearCalls();
     W->cbLimEnL->click();
     EXPECT_FALSE(W->cbLimStL->isEnabled());
     EXPECT_TRUE(W->cbLimStL->isChecked());
@@ -112,8 +112,8 @@ TEST_F(ParametersTest, ControlWordWithNoSelectionKeepsItsModeBits)
     W->FCntrl = 0x29;
     EXPECT_EQ(W->cbCntrl->currentIndex(), -1);
     Tick();
-    EXPECT_EQ(VD::CallsOf("VLM_SetCtrl").back().Str(), "VLM_SetCtrl(41)") << "sent as stored";
-    VD::ClearCalls();
+    EXPECT_EQ(CallsOf("VLM_SetCtrl").back().Str(), "VLM_SetCtrl(41)") << "sent as stored";
+    ClearCalls();
     W->cbHi->click();
     EXPECT_EQ(Log(), (Strings{"VLM_SetCtrl(57)"}));
     EXPECT_EQ(W->FCntrl, 0x39);
@@ -128,12 +128,12 @@ TEST_F(ParametersTest, SpeedFieldAndScrollBarFollowEachOther)
         EXPECT_EQ(Call, "VLM_SetVw(250)");
     EXPECT_GE(Log().size(), 2u);
 
-    VD::ClearCalls();
+    ClearCalls();
     for (int Pos = 300; Pos <= 500; Pos += 100)
         W->sbVw->setValue(Pos); // as a drag reports it
     EXPECT_EQ(W->feVw->Value(), 500);
     Strings Sent;
-    for (const auto& C : VD::CallsOf("VLM_SetVw"))
+    for (const auto& C : CallsOf("VLM_SetVw"))
         Sent.push_back(C.Str());
     // Each position reaches the controller (through the field and the bar).
     for (const char* Want : {"VLM_SetVw(300)", "VLM_SetVw(400)", "VLM_SetVw(500)"})
@@ -145,7 +145,7 @@ TEST_F(ParametersTest, LoweringTheMaximumLowersTheSpeedRaisingItSendsNothing)
 {
     CreateConnected();
     Type(W->feVw, "3000");
-    VD::ClearCalls();
+    ClearCalls();
     Type(W->feVmax, "2500");
     EXPECT_EQ(W->feVw->Value(), 2500);
     EXPECT_EQ(W->sbVw->value(), 2500);
@@ -156,7 +156,7 @@ TEST_F(ParametersTest, LoweringTheMaximumLowersTheSpeedRaisingItSendsNothing)
     for (const std::string& Call : Log())
         EXPECT_EQ(Call, "VLM_SetVw(2500)");
 
-    VD::ClearCalls();
+    ClearCalls();
     Type(W->feVmax, "6000");
     EXPECT_TRUE(Log().empty());
     EXPECT_EQ(W->sbVw->maximum(), 6000);
@@ -168,9 +168,9 @@ TEST_F(ParametersTest, FailedSendShowsTheLibraryTextAndKeepsTheOperatorsValue)
     CreateConnected();
     VD::Fail("VLM_SetIw", "Current rejected");
     Type(W->feCw, "1500");
-    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Current rejected.");
-    EXPECT_EQ(TestSupport::Boxes()[0].Caption, "Velmor");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].Text, "Current rejected.");
+    EXPECT_EQ(Boxes()[0].Caption, "Velmor");
     EXPECT_EQ(W->feCw->Value(), 1500);
     EXPECT_EQ(Log(), (Strings{"VLM_SetIw(1500)", "VLM_GetLastError()"}));
 }
@@ -183,8 +183,8 @@ TEST_F(ParametersTest, FailedSpeedSendTravelsThroughTheScrollBarOnce)
     // The bar's handler fails first; the field's own send is skipped and the
     // operator sees one message.
     EXPECT_EQ(Log(), (Strings{"VLM_SetVw(700)", "VLM_GetLastError()"}));
-    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Speed rejected.");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].Text, "Speed rejected.");
     EXPECT_EQ(W->sbVw->value(), 700);
     EXPECT_EQ(W->feVw->Value(), 700);
 }
@@ -194,6 +194,7 @@ TEST_F(ParametersTest, SupplyVoltageOnceOnTickingThenZero)
     CreateConnected();
     VD::SetRead("VLM_GetAdc", 241);
     W->cbAdc->click();
+    Settle();
     EXPECT_DOUBLE_EQ(W->feAdc->Value(), 24.1);
     W->cbAdc->click();
     EXPECT_EQ(W->feAdc->Value(), 0);
@@ -204,7 +205,7 @@ TEST_F(ParametersTest, SupplyVoltageOnceOnTickingThenZero)
     W->cbAdc->click();
     EXPECT_EQ(W->feAdc->Value(), 12);
     EXPECT_TRUE(W->cbAdc->isChecked());
-    EXPECT_EQ(TestSupport::Boxes().size(), 1u);
+    EXPECT_EQ(Boxes().size(), 1u);
 }
 
 TEST_F(ParametersTest, SendAllParametersInOrderAndStopsAtAFailure)
@@ -214,16 +215,16 @@ TEST_F(ParametersTest, SendAllParametersInOrderAndStopsAtAFailure)
     W->FLimL = 5;
     W->FLimR = 3;
     W->FHome = 1;
-    VD::ClearCalls();
+    ClearCalls();
     W->SendAllParameters();
     EXPECT_EQ(Log(), (Strings{"VLM_SetMode(1,0)", "VLM_SetIh(100)", "VLM_SetIa(300)", "VLM_SetIw(200)",
                               "VLM_SetVm(50)", "VLM_SetVw(100)", "VLM_SetAw(100)", "VLM_SetLim(5,3,1)",
                               "VLM_SetCtrl(32)"}));
-    VD::ClearCalls();
+    ClearCalls();
     VD::Fail("VLM_SetIa", "Busy");
     W->SendAllParameters();
     EXPECT_EQ(Log(), (Strings{"VLM_SetMode(1,0)", "VLM_SetIh(100)", "VLM_SetIa(300)", "VLM_GetLastError()"}));
-    EXPECT_TRUE(TestSupport::Boxes().empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ParametersTest, HandlersDoNothingWhileUpdating)
@@ -263,7 +264,7 @@ TEST_F(ParametersTest, UpdatingGuardsExactlyTheParameterAndMotionHandlers)
     W->feHome->SetValueVisible(true);
     W->feHome->SetValue(77);
     W->sbVw->setValue(900);
-    VD::ClearCalls();
+    ClearCalls();
     const int32_t LimR = W->FLimR, Cntrl = W->FCntrl;
     W->FUpdating = true;
     W->feVmax->SetValue(500); // its handler does not apply it
@@ -271,7 +272,7 @@ TEST_F(ParametersTest, UpdatingGuardsExactlyTheParameterAndMotionHandlers)
     for (Handler H : Guarded) {
         (W.get()->*H)(nullptr);
         EXPECT_TRUE(Log().empty()) << Log().front();
-        VD::ClearCalls();
+        ClearCalls();
     }
     EXPECT_FALSE(W->FHoming);
     EXPECT_EQ(W->feHome->text(), "77");
@@ -282,14 +283,17 @@ TEST_F(ParametersTest, UpdatingGuardsExactlyTheParameterAndMotionHandlers)
 
     // The others act.
     W->TimerTimer(W->Timer);
+    Settle();
     W->Timer->stop();
-    EXPECT_EQ(VD::CallsOf("VLM_GetNc").size(), 1u);
+    EXPECT_EQ(CallsOf("VLM_GetNc").size(), 1u);
     W->PageControlChange(W->PageControl);
+    Settle();
     W->Timer->stop();
-    EXPECT_EQ(VD::CallsOf("VLM_GetNc").size(), 2u);
+    EXPECT_EQ(CallsOf("VLM_GetNc").size(), 2u);
     W->mnDisconnectClick(nullptr);
     EXPECT_FALSE(W->FConnected);
     W->mnConnectClick(nullptr);
+    Settle();
     EXPECT_TRUE(W->FConnected);
     bool AboutShown = false;
     QTimer::singleShot(0, [&] {
@@ -299,9 +303,9 @@ TEST_F(ParametersTest, UpdatingGuardsExactlyTheParameterAndMotionHandlers)
     });
     W->mnAboutClick(nullptr);
     EXPECT_TRUE(AboutShown);
-    VD::ClearCalls();
+    ClearCalls();
     W->FormClose(nullptr);
-    EXPECT_EQ(VD::CallsOf("VLM_Stop").size(), 2u) << "the closing stop and the disconnect's";
+    EXPECT_EQ(CallsOf("VLM_Stop").size(), 2u) << "the closing stop and the disconnect's";
     W->FUpdating = true;
     W->FormCreate(nullptr);
     W->Timer->stop();

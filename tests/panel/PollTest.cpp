@@ -32,6 +32,7 @@ TEST_F(PollTest, TickRestartsTheTimerAtItsEnd)
 {
     CreateConnected();
     W->TimerTimer(W->Timer);
+    Settle();
     EXPECT_TRUE(W->Timer->isActive());
     EXPECT_EQ(W->Timer->interval(), 100);
 }
@@ -57,7 +58,7 @@ TEST_F(PollTest, ServicePageReadsVoltageOnlyWhileTicked)
     EXPECT_EQ(Log(), (Strings{"VLM_GetStat()"}));
     W->cbAdc->setChecked(true);
     VD::SetRead("VLM_GetAdc", 239);
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), (Strings{"VLM_GetAdc()", "VLM_GetStat()"}));
     EXPECT_DOUBLE_EQ(W->feAdc->Value(), 23.9);
@@ -68,13 +69,13 @@ TEST_F(PollTest, HomingResultShownOnSensorsPageOnceOperationIsDone)
     CreateConnected();
     W->cbHomeEn->click();
     W->btHome->click();
-    VD::ClearCalls();
+    ClearCalls();
     VD::SetRead("VLM_GetStat", 6);
     VD::SetRead("VLM_GetNb", 4987);
     Tick(); // on page "Управление": no homing result looked for
-    EXPECT_EQ(VD::CallsOf("VLM_GetNb").size(), 0u);
+    EXPECT_EQ(CallsOf("VLM_GetNb").size(), 0u);
 
-    VD::ClearCalls();
+    ClearCalls();
     W->SelectPage(2);
     Tick();
     EXPECT_EQ(Log(), (Strings{"VLM_GetStat()", "VLM_GetStat()"}));
@@ -82,7 +83,7 @@ TEST_F(PollTest, HomingResultShownOnSensorsPageOnceOperationIsDone)
     EXPECT_EQ(W->feHome->text(), "");
 
     VD::SetRead("VLM_GetStat", 1);
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), (Strings{"VLM_GetStat()", "VLM_GetNb()", "VLM_GetStat()"}));
     EXPECT_FALSE(W->FHoming);
@@ -90,7 +91,7 @@ TEST_F(PollTest, HomingResultShownOnSensorsPageOnceOperationIsDone)
     EXPECT_EQ(W->feHome->text(), "4987");
     EXPECT_EQ(W->StatusText(1), "Operation done");
 
-    VD::ClearCalls();
+    ClearCalls();
     Tick();
     EXPECT_EQ(Log(), (Strings{"VLM_GetStat()"})) << "without a homing run only the state";
 }
@@ -107,7 +108,7 @@ TEST_F(PollTest, FailedReadDisconnectsAndReconnectsOnTheSameTick)
                     "VLM_SetAw(100)", "VLM_SetLim(0,0,0)", "VLM_SetCtrl(32)"};
     EXPECT_EQ(Log(), Want) << "the link was marked lost before the disconnect: no stop";
     EXPECT_TRUE(W->FConnected);
-    EXPECT_TRUE(TestSupport::Boxes().empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(PollTest, LostControllerIsRetriedEveryTickUntilItAnswers)
@@ -120,7 +121,7 @@ TEST_F(PollTest, LostControllerIsRetriedEveryTickUntilItAnswers)
     EXPECT_EQ(W->StatusText(0), " OFF LINE ");
     EXPECT_EQ(W->StatusText(1), "Rotating...") << "the last state text stays";
     for (int I = 0; I < 3; ++I) {
-        VD::ClearCalls();
+        ClearCalls();
         Tick();
         EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
     }
@@ -141,7 +142,7 @@ TEST_F(PollTest, PageChangeRunsATickAtOnceProgramSelectionDoesNot)
     W->Timer->stop();
 
     W->mnDisconnectClick(nullptr);
-    VD::ClearCalls();
+    ClearCalls();
     W->PageControl->setCurrentIndex(0);
     EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()"}));
 }

@@ -1,6 +1,6 @@
 // A connection attempt whose open takes its time (the double holds it): the
-// window goes on, nothing reaches the library before the open has returned,
-// and what follows the attempt keeps its order.
+// window goes on, nothing overtakes the open on the device thread, and what
+// follows the attempt keeps its order.
 #include "tests/panel/PanelFixture.h"
 
 #include <QCoreApplication>
@@ -39,14 +39,15 @@ protected:
         PanelTest::TearDown();
     }
 
-    // The attempt started by a tick is under way with its open held.
+    // The attempt started by a tick is under way with its open held; the
+    // window has not waited for it.
     void TickIntoAHeldOpen()
     {
         VD::HoldOpen();
         VD::ClearCalls();
-        Tick();
-        ASSERT_TRUE(W->ProbePending());
-        ASSERT_TRUE(VD::OpenWaiting());
+        W->TimerTimer(W->Timer);
+        ASSERT_FALSE(W->DeviceIdle());
+        ASSERT_TRUE(Wait([] { return VD::OpenWaiting(); }));
     }
 
     // Runs the event loop until Done or 10 s have passed.
@@ -67,16 +68,15 @@ TEST_F(ProbeTest, NothingOvertakesASlowOpenAndTheAttemptEndsOnTheWindowsThread)
     EXPECT_EQ(W->StatusText(0), " OFF LINE ");
 
     // Ticks and a page change leave the link alone meanwhile.
-    Tick();
+    W->TimerTimer(W->Timer);
     W->PageControl->setCurrentIndex(1); // the operator's page change
-    W->Timer->stop();
     W->PageControl->setCurrentIndex(0);
-    W->Timer->stop();
-    EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()"})) << "the tick's disconnect, and the open still held";
+    EXPECT_FALSE(W->Timer->isActive()) << "no tick starts while one is on the line";
+    EXPECT_EQ(VD::Log(), (Strings{"VLM_CloseDevice()"})) << "the tick's disconnect, and the open still held";
 
     // The open returns: the rest of the attempt comes through the event loop.
     VD::ReleaseOpen();
-    ASSERT_TRUE(Wait([&] { return !W->ProbePending() && W->FConnected; }));
+    ASSERT_TRUE(Wait([&] { return W->DeviceIdle() && W->FConnected; }));
     EXPECT_EQ(Log(), Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters));
     EXPECT_EQ(W->StatusText(0), " ON LINE: Test double");
     EXPECT_TRUE(W->Timer->isActive()) << "the attempt's end re-arms the poll";
@@ -88,11 +88,11 @@ TEST_F(ProbeTest, ACommandWaitsForTheOpenThenGoesOutAfterTheParameters)
     TickIntoAHeldOpen();
     std::thread Releaser = ReleaseSoon();
     W->btStartR->click();
+    EXPECT_EQ(VD::Log(), (Strings{"VLM_CloseDevice()"})) << "the command waits on the device thread";
     Releaser.join();
-    EXPECT_FALSE(W->ProbePending());
     EXPECT_EQ(Log(), Then(Then({"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_GetInfo()"}, AllParameters),
                           {"VLM_StartD(1)"}));
-    EXPECT_TRUE(TestSupport::Boxes().empty());
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(ProbeTest, AParameterChangeWhileTheLinkIsDownFollowsTheFailedOpenAndShowsItsBox)
@@ -106,18 +106,20 @@ TEST_F(ProbeTest, AParameterChangeWhileTheLinkIsDownFollowsTheFailedOpenAndShows
     Releaser.join();
     EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()", "VLM_SetVw(250)",
                               "VLM_GetLastError()"}));
-    ASSERT_EQ(TestSupport::Boxes().size(), 1u);
-    EXPECT_EQ(TestSupport::Boxes()[0].Text, "Not open.");
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].Text, "Not open.");
 }
 
 TEST_F(ProbeTest, ConnectCommandWarnsOnlyOnceTheSlowAttemptHasFailed)
 {
     CreateWithNoDevice();
     VD::HoldOpen();
-    VD::ClearCalls();
+    ClearCalls();
     W->mnConnect->trigger();
-    ASSERT_TRUE(W->ProbePending());
+    ASSERT_TRUE(W->ConnectPending());
     EXPECT_TRUE(W->FKeepConnected);
+    ASSERT_TRUE(Wait([] { return VD::OpenWaiting(); }));
+    QCoreApplication::processEvents();
     EXPECT_TRUE(TestSupport::Boxes().empty()) << "no warning before the attempt has failed";
 
     VD::ReleaseOpen();
@@ -130,13 +132,14 @@ TEST_F(ProbeTest, TheCloseWaitsForTheAttemptThenStopsSavesAndClosesWithoutAWarni
     CreateWithNoDevice();
     VD::HoldOpen();
     W->mnConnect->trigger();
-    ASSERT_TRUE(W->ProbePending());
+    ASSERT_TRUE(W->ConnectPending());
+    ASSERT_TRUE(Wait([] { return VD::OpenWaiting(); }));
     VD::ClearCalls();
     std::thread Releaser = ReleaseSoon();
     W->close();
     Releaser.join();
     EXPECT_EQ(Log(), (Strings{"VLM_OpenDevice()", "VLM_CloseDevice()", "VLM_Stop()", "VLM_CloseDevice()"}));
-    EXPECT_TRUE(TestSupport::Boxes().empty()) << "the closing waits for nobody";
+    EXPECT_TRUE(Boxes().empty()) << "the closing waits for nobody";
     EXPECT_TRUE(QFile::exists(Dir.path() + "/velmor.ini"));
     EXPECT_FALSE(W->Timer->isActive());
 }
@@ -146,10 +149,11 @@ TEST_F(ProbeTest, ALinkLostWhileConnectedIsProbedOffTheWindowsThread)
     CreateConnected();
     VD::FailAll("Timeout");
     VD::HoldOpen();
-    Tick();
-    EXPECT_TRUE(W->ProbePending());
-    EXPECT_EQ(Log(), (Strings{"VLM_GetNc()", "VLM_GetLastError()", "VLM_CloseDevice()"}));
-    EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    W->TimerTimer(W->Timer);
+    ASSERT_TRUE(Wait([] { return VD::OpenWaiting(); }));
+    EXPECT_EQ(VD::Log(), (Strings{"VLM_GetNc()", "VLM_GetLastError()", "VLM_CloseDevice()"}));
+    ASSERT_TRUE(Wait([&] { return W->StatusText(0) == " OFF LINE "; }))
+        << "the loss shows while the reconnection waits on the line";
     VD::Restore();
     VD::ReleaseOpen();
     ASSERT_TRUE(Wait([&] { return W->FConnected; }));

@@ -73,25 +73,34 @@ protected:
 TEST_F(PlotWindowTest, OpeningThePlotAddsNoLibraryCall)
 {
     // The same ticks on the same readings, with and without the plot: the
-    // calls recorded are the same.
+    // calls recorded are the same, and opening, closing and opening it again
+    // add none.
     const auto Run = [this](bool WithPlot) {
         VD::Reset();
         Create();
-        if (WithPlot)
-            OpenPlot();
+        Tick(); // connects
+        Strings Before = Log();
+        if (WithPlot) {
+            W->mnPlot->trigger();
+            Settle();
+            Plot = W->FPlotForm;
+            EXPECT_EQ(Log(), Before);
+        }
         for (int Page : {0, 0, 1, 2, 0}) {
             W->SelectPage(Page);
             VD::SetRead("VLM_GetNc", 100 * Page + 7);
             VD::SetRead("VLM_GetVc", -20);
             Tick();
         }
+        Before = Log();
         if (WithPlot) {
             Plot->close();
-            Tick();
-            W->mnPlotClick(nullptr); // opened again
-        } else {
-            Tick();
+            Settle();
+            W->mnPlotClick(nullptr);
+            Settle();
+            EXPECT_EQ(Log(), Before);
         }
+        Tick();
         Tick();
         const Strings Calls = Log();
         W->Timer->stop();
@@ -100,8 +109,40 @@ TEST_F(PlotWindowTest, OpeningThePlotAddsNoLibraryCall)
     };
     const Strings Without = Run(false);
     const Strings With = Run(true);
-    EXPECT_GT(Without.size(), 10u);
+    EXPECT_GT(Without.size(), 20u);
     EXPECT_EQ(With, Without);
+}
+
+TEST_F(PlotWindowTest, EveryTicksReadingReachesThePlot)
+{
+    CreateConnected();
+    OpenPlot();
+    VD::SetRead("VLM_GetNc", -4321);
+    VD::SetRead("VLM_GetVc", 250);
+    VD::SetRead("VLM_GetLim", 6);
+    VD::SetRead("VLM_GetStat", 4);
+    Tick();
+    W->SelectPage(1); // the state only
+    Tick();
+    W->SelectPage(0);
+    VD::Fail("VLM_GetLim", "Timeout", 1);
+    Tick();
+    const Plot::THistory& H = Plot->History();
+    ASSERT_EQ(H.Size(), 3u);
+    EXPECT_TRUE(H.At(0).Ok && H.At(0).HasMotion && H.At(0).HasState);
+    EXPECT_EQ(H.At(0).Coordinate, -4321);
+    EXPECT_EQ(H.At(0).Speed, 250);
+    EXPECT_EQ(H.At(0).Limits, 6);
+    EXPECT_EQ(H.At(0).StateCode, 4);
+    EXPECT_TRUE(H.At(1).Ok && !H.At(1).HasMotion && H.At(1).HasState);
+    EXPECT_FALSE(H.At(2).Ok);
+    EXPECT_EQ(H.At(2).Error, "Timeout");
+    EXPECT_LE(H.At(0).SteadyUs, H.At(1).SteadyUs);
+    EXPECT_LE(H.At(1).SteadyUs, H.At(2).SteadyUs);
+    // Closed, it goes on keeping them.
+    Plot->close();
+    Tick();
+    EXPECT_EQ(H.Size(), 4u);
 }
 
 TEST_F(PlotWindowTest, OpensOnceFromItsMenuItemAndKeepsItsHistory)

@@ -40,9 +40,10 @@ TEST_F(StressTest, EveryCallOfATickAndOfTheReconnectionFailingInTurn)
             W->FHoming = true;
             Tick();
             ASSERT_TRUE(W->FConnected);
-            VD::ClearCalls();
+            ClearCalls();
             VD::FailCallAt(Point, "Injected failure");
             W->TimerTimer(W->Timer);
+            Settle();
             ExpectConsistent(W.get());
             W->Timer->stop();
             // However it ended, the next ticks bring the link back.
@@ -58,7 +59,7 @@ TEST_F(StressTest, ThousandsOfLostLinksAndReconnections)
     Create();
     int Reconnections = 0;
     for (int Cycle = 0; Cycle < 3000; ++Cycle) {
-        VD::ClearCalls();
+        ClearCalls();
         switch (Cycle % 4) {
         case 0: VD::FailAll(Cycle % 8 ? "Link lost" : nullptr); break;
         case 1: VD::SetOpenResult(Cycle % 3 != 0); break;
@@ -68,6 +69,7 @@ TEST_F(StressTest, ThousandsOfLostLinksAndReconnections)
         const bool Was = W->FConnected;
         W->SelectPage(Cycle % 3);
         W->TimerTimer(W->Timer);
+        Settle();
         W->Timer->stop();
         if (!Was && W->FConnected)
             ++Reconnections;
@@ -76,7 +78,7 @@ TEST_F(StressTest, ThousandsOfLostLinksAndReconnections)
         else
             EXPECT_EQ(W->StatusText(0), " OFF LINE ");
         // The library is never asked for more than one open per tick.
-        EXPECT_LE(VD::CallsOf("VLM_OpenDevice").size(), 1u);
+        EXPECT_LE(CallsOf("VLM_OpenDevice").size(), 1u);
         if (::testing::Test::HasFailure())
             break;
     }
@@ -88,9 +90,10 @@ TEST_F(StressTest, SendAllParametersFailingAtEverySend)
 {
     Create();
     for (int Point = 0; Point < 9; ++Point) {
-        VD::ClearCalls();
+        ClearCalls();
         VD::FailCallAt(Point, "Rejected");
         W->SendAllParameters();
+        Settle();
         // The failing send and the error-text fetch end it.
         EXPECT_EQ(VD::Calls().size(), static_cast<size_t>(Point + 2));
         EXPECT_EQ(VD::Calls().back().Name, "VLM_GetLastError");
@@ -105,12 +108,14 @@ TEST_F(StressTest, OperatorCommandsOnALostLinkEachShowOneMessage)
     int Expected = 0;
     for (QPushButton* B : {W->btClrNc, W->btStartN, W->btStart0, W->btStartR, W->btStartL, W->btStop, W->btEEPROM}) {
         B->click();
+        Settle();
         ++Expected;
         ASSERT_EQ(TestSupport::Boxes().size(), static_cast<size_t>(Expected));
         EXPECT_EQ(TestSupport::Boxes().back().Text, "Device is not open.");
     }
-    VD::ClearCalls();
+    ClearCalls();
     Type(W->feVw, "1234");
+    Settle();
     EXPECT_EQ(TestSupport::Boxes().size(), static_cast<size_t>(Expected + 1));
-    EXPECT_EQ(VD::CallsOf("VLM_SetVw").size(), 1u);
+    EXPECT_EQ(CallsOf("VLM_SetVw").size(), 1u);
 }

@@ -11,6 +11,7 @@ struct ShownBox {
     QString Text;
     QString Caption;
     int Flags;
+    QString Detail = QString(); // the detailed text, if the box has one
 };
 
 // Every message box is recorded here instead of being shown.

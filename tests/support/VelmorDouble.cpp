@@ -1,10 +1,13 @@
 #include "tests/support/VelmorDouble.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "device/Operations.h"
 
@@ -50,6 +53,23 @@ Hold& H()
 }
 
 void (*GSink)(const Call&) = nullptr;
+std::atomic<int> GDelayUs{0};
+
+// One lock for the double's state, whichever thread calls.
+std::recursive_mutex& Lock()
+{
+    static std::recursive_mutex M;
+    return M;
+}
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+// The line's time for one call, outside the lock.
+void Wire()
+{
+    const int Us = GDelayUs.load();
+    if (Us > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(Us));
+}
 
 State& S()
 {
@@ -159,12 +179,14 @@ std::string Call::Str() const
 void Reset()
 {
     ReleaseOpen();
+    Guard G(Lock());
     S() = State();
 }
 const std::vector<Call>& Calls() { return S().Calls; }
 
 std::vector<std::string> Log()
 {
+    Guard G(Lock());
     std::vector<std::string> L;
     for (const Call& C : S().Calls)
         L.push_back(C.Str());
@@ -173,6 +195,7 @@ std::vector<std::string> Log()
 
 std::vector<Call> CallsOf(const std::string& Name)
 {
+    Guard G(Lock());
     std::vector<Call> R;
     for (const Call& C : S().Calls)
         if (C.Name == Name)
@@ -180,29 +203,33 @@ std::vector<Call> CallsOf(const std::string& Name)
     return R;
 }
 
-void ClearCalls() { S().Calls.clear(); }
-void SetOpenResult(bool Ok) { S().OpenOk = Ok; }
+void ClearCalls() { Guard G(Lock()); S().Calls.clear(); }
+void SetOpenResult(bool Ok) { Guard G(Lock()); S().OpenOk = Ok; }
 void SetInfoText(const char* Text)
 {
+    Guard G(Lock());
     S().InfoNull = Text == nullptr;
     S().InfoText = Text ? Text : "";
 }
-void SetInfoResult(bool Ok) { S().InfoOk = Ok; }
-void SetRead(const std::string& Name, int32_t Value) { S().Fixed[Name] = Value; }
-void QueueRead(const std::string& Name, int32_t Value) { S().Queued[Name].push_back(Value); }
-void Fail(const std::string& Name, const char* Text, int Times) { S().Failures[Name] = MakeFailure(Text, Times); }
+void SetInfoResult(bool Ok) { Guard G(Lock()); S().InfoOk = Ok; }
+void SetRead(const std::string& Name, int32_t Value) { Guard G(Lock()); S().Fixed[Name] = Value; }
+void QueueRead(const std::string& Name, int32_t Value) { Guard G(Lock()); S().Queued[Name].push_back(Value); }
+void Fail(const std::string& Name, const char* Text, int Times) { Guard G(Lock()); S().Failures[Name] = MakeFailure(Text, Times); }
 void FailCallAt(int N, const char* Text)
 {
+    Guard G(Lock());
     S().FailAtCountdown = N;
     S().FailAt = MakeFailure(Text, 1);
 }
 void FailAll(const char* Text)
 {
+    Guard G(Lock());
     S().AllFail = true;
     S().AllFailure = MakeFailure(Text, -1);
 }
 void Restore()
 {
+    Guard G(Lock());
     S().AllFail = false;
     S().Failures.clear();
     S().FailAtCountdown = -1;
@@ -229,7 +256,21 @@ bool OpenWaiting()
     return H().Waiting;
 }
 
-void SetCallSink(void (*Sink)(const Call&)) { GSink = Sink; }
+void SetCallSink(void (*Sink)(const Call&))
+{
+    Guard G(Lock());
+    GSink = Sink;
+}
+
+void SetCallDelay(int Microseconds) { GDelayUs = Microseconds < 0 ? 0 : Microseconds; }
+
+int WireTimeUs(int Baud)
+{
+    if (Baud <= 0)
+        return 0;
+    const double Characters = 8 + 9 + 2 * 3.5;
+    return static_cast<int>(Characters * 11 * 1e6 / Baud);
+}
 
 } // namespace VelmorDouble
 
@@ -245,13 +286,21 @@ VLM_BOOL VLM_OpenDevice(void)
         H().Released.wait(Lock, [] { return !H().Held; });
         H().Waiting = false;
     }
+    Wire();
+    Guard G(Lock());
     if (!Enter("VLM_OpenDevice"))
         return 0;
     return S().OpenOk ? 1 : 0;
 }
-VLM_BOOL VLM_CloseDevice(void) { return Enter("VLM_CloseDevice") ? 1 : 0; }
+VLM_BOOL VLM_CloseDevice(void)
+{
+    Wire();
+    Guard G(Lock());
+    return Enter("VLM_CloseDevice") ? 1 : 0;
+}
 VLM_BOOL VLM_GetLastError(char** text)
 {
+    Guard G(Lock());
     Record(Call{"VLM_GetLastError", {}});
     if (text)
         *text = S().LastErrorNull ? nullptr : const_cast<char*>(S().LastError.c_str());
@@ -259,7 +308,12 @@ VLM_BOOL VLM_GetLastError(char** text)
 }
 
 #define VELMOR_DOUBLE(Name, Params, Args)                                                                           \
-    VLM_BOOL VLM_##Name Params { return Answer{"VLM_" #Name} Args; }
+    VLM_BOOL VLM_##Name Params                                                                                     \
+    {                                                                                                               \
+        Wire();                                                                                                     \
+        Guard G(Lock());                                                                                            \
+        return Answer{"VLM_" #Name} Args;                                                                           \
+    }
 VELMOR_DEVICE_OPERATIONS(VELMOR_DOUBLE)
 #undef VELMOR_DOUBLE
 

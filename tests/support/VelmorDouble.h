@@ -53,4 +53,17 @@ bool OpenWaiting();
 // Also hands every call, as it is recorded, to Sink (nullptr: none).
 void SetCallSink(void (*Sink)(const Call&));
 
+// Every call from now on takes this long before it answers, as a line that
+// carries each request and its answer at a given speed (0: at once). The
+// wait is outside the double's lock: the test's thread may look meanwhile.
+void SetCallDelay(int Microseconds);
+// The time a request and its answer take on a line at Baud, 8 data bits with
+// parity and one stop bit (11 bits a character): a request of 8 characters,
+// an answer of 9, and the silence of 3.5 characters after each.
+int WireTimeUs(int Baud);
+
+// The double may be called from a thread other than the test's: every entry
+// point takes one lock. Calls() hands out the list itself; read it only
+// while no call is under way.
+
 } // namespace VelmorDouble
