@@ -6,6 +6,7 @@ namespace Plot {
 
 void Decimate(const THistory& H, int64_t FromUs, int64_t ToUs, int Width, TDecimation& Out, int64_t JoinUs)
 {
+    std::vector<bool>& Read = Out.Read;
     Width = std::max(Width, 1);
     if (ToUs <= FromUs)
         ToUs = FromUs + 1;
@@ -21,11 +22,21 @@ void Decimate(const THistory& H, int64_t FromUs, int64_t ToUs, int Width, TDecim
     // tells whether the first column continues a line.
     bool Continuing = false;
     int64_t LastMotionUs = 0;
+    // The bands carry the last reading across columns without any, so the
+    // reading before the view may reach into it.
+    TColumn Before;
+    bool BeforeInReach = false;
     if (I > 0) {
         const Core::PollSample& P = H.At(I - 1);
         Continuing = P.Ok && P.HasMotion;
         LastMotionUs = P.SteadyUs;
+        BeforeInReach = FromUs - P.SteadyUs <= JoinUs;
+        Before.EndsFailed = !P.Ok;
+        Before.State = P.Ok && P.HasState ? P.StateCode : -1;
+        Before.HasMotion = P.Ok && P.HasMotion;
+        Before.Limits = P.Limits;
     }
+    Read.assign(static_cast<std::size_t>(Width), false);
     const __int128 Span = static_cast<__int128>(ToUs) - FromUs;
     for (; I < Size; ++I) {
         const Core::PollSample& S = H.At(I);
@@ -36,6 +47,8 @@ void Decimate(const THistory& H, int64_t FromUs, int64_t ToUs, int Width, TDecim
         // column, not in the one before by a rounding.
         const int X = static_cast<int>((static_cast<__int128>(S.SteadyUs) - FromUs) * Width / Span);
         TColumn& C = Out.Columns[static_cast<std::size_t>(X)];
+        Read[static_cast<std::size_t>(X)] = true;
+        C.EndsFailed = !S.Ok;
         if (!S.Ok) {
             C.Failed = true;
             Continuing = false;
@@ -74,6 +87,28 @@ void Decimate(const THistory& H, int64_t FromUs, int64_t ToUs, int Width, TDecim
             Out.CoordMax = std::max(Out.CoordMax, S.Coordinate);
             Out.SpeedMin = std::min(Out.SpeedMin, S.Speed);
             Out.SpeedMax = std::max(Out.SpeedMax, S.Speed);
+        }
+    }
+
+    // The bands: a column's own readings, else the last before it in reach.
+    const int64_t Reach = std::max<int64_t>(
+        1, static_cast<int64_t>(static_cast<__int128>(JoinUs) * Width / Span));
+    const TColumn* Source = BeforeInReach ? &Before : nullptr;
+    int64_t SourceX = -1;
+    for (int X = 0; X < Width; ++X) {
+        TColumn& C = Out.Columns[static_cast<std::size_t>(X)];
+        if (Read[static_cast<std::size_t>(X)]) {
+            Source = &C;
+            SourceX = X;
+        } else if (X - SourceX > Reach) {
+            Source = nullptr;
+        }
+        if (!Source)
+            continue;
+        C.BandFailed = Source == &C ? C.Failed : Source->EndsFailed;
+        if (!Source->EndsFailed || Source == &C) {
+            C.BandState = Source->State;
+            C.BandLimits = Source->HasMotion ? Source->Limits : -1;
         }
     }
 }

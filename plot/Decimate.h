@@ -28,6 +28,15 @@ struct TColumn {
     int32_t Limits = 0;
     // The last state read in the column, -1 if none.
     int32_t State = -1;
+    // The column's last reading failed.
+    bool EndsFailed = false;
+    // What the bands under the curves show: the column's own readings, or in
+    // a column without any (the poll is slower than a pixel) those of the
+    // last reading before it, up to the join limit away. BandState -1: no
+    // state known; BandLimits -1: no inputs known (not read, or failed).
+    int32_t BandState = -1;
+    int32_t BandLimits = -1;
+    bool BandFailed = false;
 };
 
 struct TDecimation {
@@ -38,6 +47,8 @@ struct TDecimation {
     int32_t CoordMin = 0, CoordMax = 0, SpeedMin = 0, SpeedMax = 0;
     // Readings looked at.
     std::size_t Visited = 0;
+    // Which columns hold a reading (working storage, reused).
+    std::vector<bool> Read;
 };
 
 // The longest pause between two motion readings still drawn as a line.

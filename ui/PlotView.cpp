@@ -218,12 +218,12 @@ void TPlotView::Render(QPainter& P, QSize Size)
     // Where readings failed: a pale red stripe through charts and bands.
     const int Columns = static_cast<int>(D.Columns.size());
     for (int X = 0; X < Columns;) {
-        if (!D.Columns[X].Failed) {
+        if (!D.Columns[X].BandFailed) {
             ++X;
             continue;
         }
         int End = X;
-        while (End < Columns && D.Columns[End].Failed)
+        while (End < Columns && D.Columns[End].BandFailed)
             ++End;
         P.fillRect(QRect(Area.left() + X, Area.top(), End - X, BandsTop + BandsHeight - Area.top()), FailedColor);
         X = End;
@@ -297,22 +297,16 @@ void TPlotView::Render(QPainter& P, QSize Size)
         P.fillRect(QRect(Area.left(), Y, Area.width(), BandHeight), QColor(245, 245, 245));
         for (int X = 0; X < Columns;) {
             const Plot::TColumn& C = D.Columns[X];
-            QColor Color;
-            bool On;
-            if (Row == 0) {
-                On = C.State >= 0;
-                Color = StateColor(C.State);
-            } else {
-                On = C.HasMotion && (C.Limits & (1 << (Row - 1))) != 0;
-                Color = InputColors[Row - 1];
-            }
+            const auto Active = [Row](const Plot::TColumn& Col) {
+                return Row == 0 ? Col.BandState >= 0 : Col.BandLimits >= 0 && (Col.BandLimits & (1 << (Row - 1))) != 0;
+            };
+            const bool On = Active(C);
+            const QColor Color = Row == 0 ? StateColor(C.BandState) : InputColors[Row - 1];
             int End = X + 1;
-            // A run of columns of the same colour in one rectangle; columns
-            // without a reading continue the run they are in.
+            // A run of columns of the same colour in one rectangle.
             while (End < Columns) {
                 const Plot::TColumn& N = D.Columns[End];
-                const bool NOn = Row == 0 ? N.State >= 0 : N.HasMotion && (N.Limits & (1 << (Row - 1))) != 0;
-                if (NOn != On || (Row == 0 && On && N.State != C.State))
+                if (Active(N) != On || (Row == 0 && On && N.BandState != C.BandState))
                     break;
                 ++End;
             }
@@ -321,7 +315,7 @@ void TPlotView::Render(QPainter& P, QSize Size)
                 P.fillRect(Run, Color);
                 // The state's name where its run is wide enough for it.
                 if (Row == 0) {
-                    const QString Name = StateName(C.State);
+                    const QString Name = StateName(C.BandState);
                     if (P.fontMetrics().horizontalAdvance(Name) + 8 < Run.width()) {
                         P.setPen(Qt::black);
                         P.drawText(Run.adjusted(0, -2, 0, 2), Qt::AlignCenter, Name);

@@ -193,3 +193,29 @@ TEST(Decimate, DegenerateViewsAreSafe)
     EXPECT_EQ(D.Columns.size(), 50u);
     EXPECT_FALSE(D.Any);
 }
+
+TEST(Decimate, BandsCarryTheLastReadingAcrossEmptyColumnsWithinReach)
+{
+    // Two seconds on 100 columns: a 100 ms reading lands in every fifth
+    // column. With a join limit of 300 ms a reading reaches 15 columns on.
+    THistory H;
+    for (int I = 0; I < 10; ++I)
+        H.Add(Motion(I * Tick, 0, 0, 2, 3)); // columns 0..45
+    for (int I = 10; I < 13; ++I)
+        H.Add(Motion(I * Tick, 0, 0, 0, 2)); // columns 50..60
+    H.Add(StateOnly(13 * Tick, 0));          // column 65
+    H.Add(Failed(14 * Tick));                // column 70, then nothing
+    TDecimation D;
+    Decimate(H, 0, 20 * Tick, 100, D, 3 * Tick);
+    for (int X = 0; X < 100; ++X) {
+        SCOPED_TRACE(X);
+        const Plot::TColumn& C = D.Columns[X];
+        EXPECT_EQ(C.BandState, X < 50 ? 3 : X < 65 ? 2 : X < 70 ? 0 : -1);
+        EXPECT_EQ(C.BandLimits, X < 50 ? 2 : X < 65 ? 0 : -1);
+        EXPECT_EQ(C.BandFailed, X >= 70 && X <= 85);
+    }
+    // The reading before the view reaches into it.
+    Decimate(H, 2 * Tick + 1, 22 * Tick + 1, 100, D, 3 * Tick);
+    EXPECT_EQ(D.Columns[0].BandState, 3);
+    EXPECT_EQ(D.Columns[0].BandLimits, 2);
+}
