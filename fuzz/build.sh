@@ -16,6 +16,7 @@ case $1 in
     link) EXE=link_fuzz; SOURCES="fuzz/link/link_fuzz.cpp linksetting/LinkConfig.cpp core/Endpoint.cpp core/SerialSpeeds.cpp core/Text.cpp core/XdgPaths.cpp" ;;
     rtu) EXE=rtu_fuzz; SOURCES="fuzz/rtu/rtu_fuzz.cpp link/RtuFrame.cpp link/Registers.cpp link/Mbap.cpp" ;;
     gateway) EXE=gateway_fuzz; SOURCES="fuzz/gateway/gateway_fuzz.cpp gateway/Pdu.cpp link/Mbap.cpp link/RtuFrame.cpp" ;;
+    plot) EXE=plot_fuzz; SOURCES="fuzz/plot/plot_fuzz.cpp plot/History.cpp plot/Decimate.cpp plot/CsvExport.cpp core/SampleCsv.cpp" ;;
     version) EXE=version_fuzz; SOURCES="fuzz/version/version_fuzz.cpp platform/VersionInfo.cpp platform/Exception.cpp" ;;
     *) echo "unknown fuzz target $1" >&2; exit 2 ;;
 esac

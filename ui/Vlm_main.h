@@ -18,6 +18,7 @@ class QMoveEvent;
 class QLabel;
 class QTimer;
 class TDeviceThread;
+class TPlotForm;
 
 // The main window: the whole operator interface of the panel. Its controls
 // come from the window description (Vlm_main.ui) and are members under their
@@ -95,6 +96,11 @@ public:
     // tooltip (as it is about to show).
     void AskWhyOffLine();
 
+    // The plot window (Vlm_main_plot.cpp): made at its first opening, then
+    // kept with its history, fed with every reading of the poll.
+    TPlotForm* FPlotForm = nullptr;
+    void mnPlotClick(QObject* Sender);
+
     // Parameter controls.
     void cbModeChange(QObject* Sender);
     void feCwChanged(QObject* Sender);
@@ -146,6 +152,8 @@ private:
     void SetupWindow();
     // Enables and binds "Настройка линии…" and sets the link tooltip.
     void SetupLinkMenu();
+    // Binds "График".
+    void SetupPlotMenu();
     // Binds every handler to its control, behind the guard.
     void BindHandlers();
 

@@ -192,6 +192,7 @@ void TMainForm::SetupWindow()
     StatusBar->addWidget(FStatusPanels[1]);
 
     SetupLinkMenu();
+    SetupPlotMenu();
 
     new TInputRules(this, PageControl->tabBar(), PageControl, sbVw, {cbSM, cbFM, cbCntrl});
 

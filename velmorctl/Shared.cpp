@@ -13,6 +13,7 @@
 
 #include "device/DeviceText.h"
 #include "device/velmor.h"
+#include "core/SampleCsv.h"
 #include "velmorctl/Internal.h"
 
 namespace VelmorCtl {
@@ -194,17 +195,7 @@ int64_t WallNow(const Context& Ctx)
     return static_cast<int64_t>(T.tv_sec) * Second + T.tv_nsec;
 }
 
-std::string UtcTime(int64_t Ns)
-{
-    const time_t Secs = static_cast<time_t>(Ns / Second);
-    const int Ms = static_cast<int>((Ns % Second) / Millisecond);
-    tm Utc{};
-    gmtime_r(&Secs, &Utc);
-    char Buf[96];
-    std::snprintf(Buf, sizeof Buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", Utc.tm_year + 1900, Utc.tm_mon + 1,
-                  Utc.tm_mday, Utc.tm_hour, Utc.tm_min, Utc.tm_sec, Ms);
-    return Buf;
-}
+std::string UtcTime(int64_t Ns) { return Core::UtcText(Ns / 1000); }
 
 Session::~Session() { VLM_CloseDevice(); }
 

@@ -9,6 +9,8 @@
 #include <ostream>
 
 #include "core/DeviceState.h"
+#include "core/PollSample.h"
+#include "core/SampleCsv.h"
 #include "device/Commands.h"
 #include "device/velmor.h"
 #include "velmorctl/Internal.h"
@@ -25,18 +27,21 @@ struct Sample {
     std::string Error;
 };
 
-// A CSV field: quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& Text)
+// The sample as a CSV row (core/SampleCsv.h, the plot window's export too),
+// its time counted from Start; nanoseconds in, as velmorctl's clocks give them.
+std::string CsvRow(const Sample& S, int64_t Answered, int64_t AnsweredUtc, int64_t Start)
 {
-    if (Text.find_first_of(",\"\r\n") == std::string::npos)
-        return Text;
-    std::string R = "\"";
-    for (char C : Text) {
-        if (C == '"')
-            R += '"';
-        R += C == '\r' || C == '\n' ? ' ' : C;
-    }
-    return R + "\"";
+    Core::PollSample P;
+    P.SteadyUs = (Answered - Start) / 1000;
+    P.UtcUs = AnsweredUtc / 1000;
+    P.Ok = S.Read;
+    P.HasMotion = P.HasState = S.Read;
+    P.Coordinate = S.Nc;
+    P.Speed = S.Vc;
+    P.Limits = S.Lim;
+    P.StateCode = S.State;
+    P.Error = S.Error;
+    return Core::SampleCsvRow(P, 0, Core::StateText);
 }
 
 // The CSV file, written through a buffer that keeps the errno of a failed
@@ -104,7 +109,7 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
     };
     Line(*Log, "%8s %-24s %11s %6s %6s  %s", "time_s", "time_utc", "coordinate", "speed", "limits", "state");
     if (Csv)
-        *Csv << "time_s,time_utc,coordinate,speed,limits,state_code,state,error\n";
+        *Csv << Core::SampleCsvHeader() << '\n';
     Flush();
 
     // Sample K is due at Start + K * Interval: a slow read delays its own
@@ -162,13 +167,13 @@ int Watch(const std::vector<std::string>& Args, Context& Ctx)
             const char* Text = Commands::StateText(S.State);
             Line(*Log, "%8.3f %-24s %11d %6d %6d  %s", T, Utc.c_str(), S.Nc, S.Vc, S.Lim, Text);
             if (Csv)
-                Line(*Csv, "%.3f,%s,%d,%d,%d,%d,%s,", T, Utc.c_str(), S.Nc, S.Vc, S.Lim, S.State, Text);
+                *Csv << CsvRow(S, Answered, AnsweredUtc, Start) << '\n';
         } else {
             ++Failed;
             Line(*Log, "%8.3f %-24s %11s %6s %6s  %s  error: %s", T, Utc.c_str(), "", "", "", "",
                  S.Error.c_str());
             if (Csv)
-                Line(*Csv, "%.3f,%s,,,,,,%s", T, Utc.c_str(), CsvField(S.Error).c_str());
+                *Csv << CsvRow(S, Answered, AnsweredUtc, Start) << '\n';
         }
         Flush();
         ++K;

@@ -122,7 +122,7 @@ TEST_F(LayoutTest, EveryNamedObjectExistsWithItsKind)
         {"btStartR", "QPushButton"}, {"btEEPROM", "QPushButton"},
         {"sbVw", "QScrollBar"}, {"pbVc", "QProgressBar"}, {"Label14", "QLabel"},
         {"mnPort", "QMenu"}, {"mnHelp", "QMenu"}, {"mnConnect", "QAction"}, {"mnDisconnect", "QAction"},
-        {"N2", "QAction"}, {"mnExit", "QAction"}, {"mnAbout", "QAction"},
+        {"N2", "QAction"}, {"mnExit", "QAction"}, {"mnAbout", "QAction"}, {"mnPlot", "QAction"},
     };
     for (const Entry& E : Table) {
         const QList<QObject*> Found = Form->findChildren<QObject*>(QString::fromLatin1(E.Name));
@@ -138,7 +138,10 @@ TEST_F(LayoutTest, EveryNamedObjectExistsWithItsKind)
     EXPECT_EQ(Form->PageControl->widget(0), Form->TabSheet1);
     EXPECT_EQ(Form->PageControl->widget(1), Form->TabSheet2);
     EXPECT_EQ(Form->PageControl->widget(2), Form->TabSheet3);
-    EXPECT_EQ(Form->MainMenu1->actions(), (QList<QAction*>{Form->mnPort->menuAction(), Form->mnHelp->menuAction()}));
+    EXPECT_EQ(Form->MainMenu1->actions(),
+              (QList<QAction*>{Form->mnPort->menuAction(), Form->mnPlot, Form->mnHelp->menuAction()}));
+    EXPECT_EQ(Form->mnPlot->text(), "&График");
+    EXPECT_EQ(Form->mnPlot->menu(), nullptr);
     EXPECT_EQ(Form->mnPort->actions(),
               (QList<QAction*>{Form->mnLinkSetup, Form->mnConnect, Form->mnDisconnect, Form->N2, Form->mnExit}));
     EXPECT_EQ(Form->mnHelp->actions(), (QList<QAction*>{Form->mnAbout}));
@@ -338,6 +341,7 @@ TEST_F(LayoutTest, ShortcutsFireFromAnywhereOnlyWhileTheirItemIsEnabled)
         {Form->mnDisconnect, Qt::Key_D, Qt::AltModifier},
         {Form->mnExit, Qt::Key_X, Qt::AltModifier},
         {Form->mnAbout, Qt::Key_F1, Qt::NoModifier},
+        {Form->mnPlot, Qt::Key_T, Qt::AltModifier},
     };
     // Only the shortcut is under test here: what the items do is not.
     for (const Entry& E : Table)

@@ -35,6 +35,8 @@ protected:
     {
         W->close();
         W->Timer->stop();
+        // The closing's stop and disconnect run on the device thread.
+        Settle();
     }
 };
 
