@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "application/Application.h"
 #include "core/PollSample.h"
 #include "ui/PanelLink.h"
 #include "ui_Vlm_main.h"
@@ -201,7 +202,8 @@ private:
     // reason.
     void StartConnect(bool Warn);
     void MarkReadings(bool MotionStale, bool StateStale);
-    void WarnNotFound(const QString& Reason);
+    void WarnNotFound();
+    void AskWhyNotFound(Application::DetailDelivery Deliver);
 
     std::unique_ptr<TDeviceThread> FDevice;
     // Device-thread side: touched by jobs only.
