@@ -145,6 +145,7 @@ private:
     // Builds what the window description cannot hold: fixed size, window
     // flags, fonts, the status panels, the timer, icons (Vlm_main_window.cpp).
     void SetupWindow();
+    static QFont WindowFont();
     // Enables and binds "Настройка линии…" and sets the link tooltip.
     void SetupLinkMenu();
     // Binds every handler to its control, behind the guard.
