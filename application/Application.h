@@ -32,6 +32,17 @@ QString Title();
 // the button pressed (IDOK).
 int MessageBox(const QString& Text, const QString& Caption, int Flags, const QString& Detail = QString());
 
+// Hands a box's detailed text over once it is known (on the GUI thread).
+using DetailDelivery = std::function<void(const QString& Text)>;
+// Finds a box's detailed text on demand: called on the GUI thread, once,
+// when the operator first presses "Show Details...", and calls the delivery
+// it is given when the text comes (at once or later; never waiting for it).
+using DetailSource = std::function<void(DetailDelivery Deliver)>;
+
+// A modal message box as above whose detailed text is read only when the
+// operator asks to see it: until the text comes the detail area says so.
+int MessageBox(const QString& Text, const QString& Caption, int Flags, DetailSource Details);
+
 // The standard exception display: a modal box captioned with the title,
 // showing the message (with "." appended where the rule says), error icon,
 // one OK. Exceptions outside the std::exception family show a fixed text.
@@ -49,6 +60,10 @@ void SetMessageBoxHook(MessageBoxHook Hook);
 // or its hook.
 using MessageBoxDetailHook = std::function<void(const QString& Detail)>;
 void SetMessageBoxDetailHook(MessageBoxDetailHook Hook);
+// Called with each box's detail source (empty for a box without one) just
+// before the box or its hook: a test presses "Show Details..." by calling it.
+using MessageBoxDetailSourceHook = std::function<void(const DetailSource& Details)>;
+void SetMessageBoxDetailSourceHook(MessageBoxDetailSourceHook Hook);
 void SetExeName(const QString& Path);
 
 } // namespace Application

@@ -21,6 +21,9 @@ TMainForm::TMainForm(QWidget* Parent) : QMainWindow(Parent), FDevice(std::make_u
 {
     qRegisterMetaType<Core::PollSample>();
     MainForm = this;
+    // The controls are made in the window's own font: none is measured in
+    // another one first.
+    setFont(WindowFont());
     setupUi(this);
     SetupWindow();
     FNormalPos = pos();

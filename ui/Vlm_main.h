@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "application/Application.h"
 #include "core/PollSample.h"
 #include "ui/PanelLink.h"
 #include "ui_Vlm_main.h"
@@ -150,6 +151,7 @@ private:
     // Builds what the window description cannot hold: fixed size, window
     // flags, fonts, the status panels, the timer, icons (Vlm_main_window.cpp).
     void SetupWindow();
+    static QFont WindowFont();
     // Enables and binds "Настройка линии…" and sets the link tooltip.
     void SetupLinkMenu();
     // Binds "График".
@@ -209,7 +211,8 @@ private:
     // reason.
     void StartConnect(bool Warn);
     void MarkReadings(bool MotionStale, bool StateStale);
-    void WarnNotFound(const QString& Reason);
+    void WarnNotFound();
+    void AskWhyNotFound(Application::DetailDelivery Deliver);
 
     std::unique_ptr<TDeviceThread> FDevice;
     // Device-thread side: touched by jobs only.

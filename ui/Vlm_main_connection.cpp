@@ -121,13 +121,7 @@ void TMainForm::StartConnect(bool Warn)
     const uint64_t Epoch = FLinkEpoch;
     auto Opened = std::make_shared<PanelLink::TOpened>();
     Ask(
-        [this, P, Opened, Warn] {
-            *Opened = FLink.Connect(P);
-            // The warning's detail: why, as the library says it after the
-            // attempt. Not once the window is closing: it warns of nothing.
-            if (Warn && !Opened->Ok && !FClosing.load())
-                Opened->Reason = PanelLink::TLink::LastError();
-        },
+        [this, P, Opened] { *Opened = FLink.Connect(P); },
         [this, Opened, Warn, Epoch](std::exception_ptr) {
             --FConnectPending;
             // A disconnect asked for since then has the last word.
@@ -139,7 +133,7 @@ void TMainForm::StartConnect(bool Warn)
             }
             // Not while the window closes: the closing waits for nobody.
             if (Warn && !Opened->Ok && !FClosed)
-                WarnNotFound(QString::fromStdString(Opened->Reason));
+                WarnNotFound();
         });
     ++FConnectPending;
 }
@@ -158,10 +152,28 @@ void TMainForm::ConnectOpened(const PanelLink::TOpened& Opened)
     mnDisconnect->setEnabled(true);
 }
 
-void TMainForm::WarnNotFound(const QString& Reason)
+void TMainForm::WarnNotFound()
 {
+    // The library's reason is read only if the operator asks to see it: the
+    // failed attempt's calls stay close, open, close.
     Application::MessageBox(QStringLiteral("Устройство не найдено."), QStringLiteral("Warning"),
-                            Application::MB_ICONWARNING | Application::MB_OK, Reason);
+                            Application::MB_ICONWARNING | Application::MB_OK,
+                            [this](Application::DetailDelivery Deliver) { AskWhyNotFound(std::move(Deliver)); });
+}
+
+void TMainForm::AskWhyNotFound(Application::DetailDelivery Deliver)
+{
+    auto Text = std::make_shared<std::string>();
+    Ask([Text] { *Text = PanelLink::TLink::LastError(); },
+        [this, Text, Deliver = std::move(Deliver)](std::exception_ptr) {
+            const QString Reason = QString::fromStdString(*Text);
+            // It is also why the panel is off line, as far as it knows.
+            if (!FConnected && !Reason.isEmpty()) {
+                FLastFailure = Reason;
+                ShowLinkTip();
+            }
+            Deliver(Reason);
+        });
 }
 
 void TMainForm::Disconnect()

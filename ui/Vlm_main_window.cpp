@@ -135,14 +135,20 @@ private:
 
 } // namespace
 
+// The window font: 11 pixels for everything, menus and status bar
+// included (popup menus are windows of their own and do not inherit it).
+QFont TMainForm::WindowFont()
+{
+    QFont Font(QStringLiteral("Liberation Sans"));
+    Font.setPixelSize(11);
+    return Font;
+}
+
 void TMainForm::SetupWindow()
 {
     InitResources();
 
-    // The window font: 11 pixels for everything, menus and status bar
-    // included (popup menus are windows of their own and do not inherit it).
-    QFont WindowFont(QStringLiteral("Liberation Sans"));
-    WindowFont.setPixelSize(11);
+    const QFont WindowFont = TMainForm::WindowFont();
     setFont(WindowFont);
     MainMenu1->setFont(WindowFont);
     mnPort->setFont(WindowFont);

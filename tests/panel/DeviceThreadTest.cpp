@@ -235,7 +235,8 @@ TEST_F(DeviceThreadTest, TheOffLinePanelSaysWhyWhenItsTooltipIsAboutToShow)
     VD::Fail("VLM_OpenDevice", "no such port (is the adapter plugged in?)", -1);
     ClearCalls();
     W->mnConnect->trigger();
-    ExpectNoDeviceWarning("no such port (is the adapter plugged in?)");
+    ExpectNoDeviceWarning();
+    ExpectDetailsShow("no such port (is the adapter plugged in?)");
 
     // The tooltip asks the library once, as it is about to show.
     VD::Fail("VLM_OpenDevice", "no valid answer from #5", -1);

@@ -102,20 +102,32 @@ protected:
         VD::SetOpenResult(false);
     }
 
-    // The connect command's failed attempt: close, open, close, its one
-    // warning that no device was found, and the panel off line.
-    // warning that no device was found, with the library's reason read
-    // for it, and the panel off line.
-    void ExpectNoDeviceWarning(const char* Reason = "")
+    // The connect command's failed attempt: close, open, close and nothing
+    // more, its one warning that no device was found, with the library's
+    // reason offered behind its details button (not read until pressed), and
+    // the panel off line.
+    void ExpectNoDeviceWarning()
     {
-        EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()",
-                                  "VLM_GetLastError()"}));
+        EXPECT_EQ(Log(), (Strings{"VLM_CloseDevice()", "VLM_OpenDevice()", "VLM_CloseDevice()"}));
         ASSERT_EQ(Boxes().size(), 1u);
         EXPECT_EQ(Boxes()[0].Text, "Устройство не найдено.");
         EXPECT_EQ(Boxes()[0].Caption, "Warning");
         EXPECT_EQ(Boxes()[0].Flags, 0x30);
-        EXPECT_EQ(Boxes()[0].Detail, Reason);
+        EXPECT_TRUE(Boxes()[0].Details) << "the box offers the reason";
+        EXPECT_EQ(Boxes()[0].Delivered, 0);
+        EXPECT_EQ(Boxes()[0].Detail, "");
         EXPECT_EQ(W->StatusText(0), " OFF LINE ");
+    }
+
+    // The operator presses the warning's details button: exactly one call,
+    // the library's last error, and its text in the box.
+    void ExpectDetailsShow(const char* Reason)
+    {
+        ClearCalls();
+        ASSERT_TRUE(TestSupport::PressDetails(0));
+        EXPECT_EQ(Log(), (Strings{"VLM_GetLastError()"}));
+        EXPECT_EQ(Boxes()[0].Delivered, 1);
+        EXPECT_EQ(Boxes()[0].Detail, Reason);
     }
 
     // The operator's pick of a list item.
