@@ -8,6 +8,7 @@ in-process virtual controller run in a subprocess of their own.
 from __future__ import annotations
 
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -24,6 +25,14 @@ BUILD = Path(os.environ.get("VELMOR_BUILD_DIR", REPO / "build"))
 BIN = BUILD / "bin"
 os.environ.setdefault("VELMOR_LIBRARY", str(BIN / "libvelmor.so"))
 sys.path.insert(0, str(REPO / "python"))
+
+# Ctrl-C is what several tests play. A shell starts a job it sends to the
+# background with SIGINT ignored, Python then keeps it ignored, and so would
+# every script started from here: the tests would see no KeyboardInterrupt.
+# A handler of our own is reset to the default in each child, whose Python
+# then installs its KeyboardInterrupt as usual.
+if signal.getsignal(signal.SIGINT) is signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 
 def until(condition: Callable[[], object], timeout: float = 20.0, what: str = "condition") -> object:
