@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace Link {
 
@@ -107,17 +108,7 @@ int AcceptClient(int ListenFd)
 
 bool ReceiveAvailable(int Fd, std::vector<uint8_t>& In)
 {
-    uint8_t Buffer[1024];
-    for (;;) {
-        const ssize_t N = ::recv(Fd, Buffer, sizeof Buffer, 0);
-        if (N > 0) {
-            In.insert(In.end(), Buffer, Buffer + N);
-            continue;
-        }
-        if (N < 0 && errno == EINTR)
-            continue;
-        return N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-    }
+    return ReceiveSome(Fd, In, std::numeric_limits<size_t>::max());
 }
 
 bool ReceiveSome(int Fd, std::vector<uint8_t>& In, size_t Limit)
