@@ -161,6 +161,23 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return Condition();
     }
+
+    // Reads what the program writes to Fd into Got until Seen(Got) holds;
+    // false after 10 s.
+    template <typename F>
+    static bool ReadUntil(int Fd, std::string& Got, F Seen)
+    {
+        return WaitFor([&] {
+            pollfd In{Fd, POLLIN, 0};
+            char Buf[512];
+            if (poll(&In, 1, 10) > 0) {
+                const ssize_t N = read(Fd, Buf, sizeof Buf);
+                if (N > 0)
+                    Got.append(Buf, static_cast<size_t>(N));
+            }
+            return Seen(Got);
+        });
+    }
 };
 
 // The rows of a watch's CSV file, after its header (checked).

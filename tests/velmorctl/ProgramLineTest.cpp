@@ -196,16 +196,8 @@ TEST_F(OnTheLine, AWatchIntoAClosedPipeEndsWithinAnIntervalAndFreesThePort)
     close(Pipe[1]);
     // The header and the first sample, then the reader goes away.
     std::string Got;
-    EXPECT_TRUE(WaitFor([&] {
-        pollfd In{Pipe[0], POLLIN, 0};
-        char Buf[512];
-        if (poll(&In, 1, 10) > 0) {
-            const ssize_t N = read(Pipe[0], Buf, sizeof Buf);
-            if (N > 0)
-                Got.append(Buf, static_cast<size_t>(N));
-        }
-        return std::count(Got.begin(), Got.end(), '\n') >= 2;
-    })) << Got;
+    EXPECT_TRUE(ReadUntil(Pipe[0], Got,
+                          [](const std::string& G) { return std::count(G.begin(), G.end(), '\n') >= 2; })) << Got;
     close(Pipe[0]);
     const auto Closed = std::chrono::steady_clock::now();
     const Result R = Finish(Pid);
@@ -226,16 +218,8 @@ TEST_F(OnTheLine, CtrlCEndsAWatchAndTheMotionAnotherCommandStartedGoesOn)
     const pid_t Pid = Start({"watch", "--interval", "50"}, Pipe[1]);
     close(Pipe[1]);
     std::string Got;
-    EXPECT_TRUE(WaitFor([&] {
-        pollfd In{Pipe[0], POLLIN, 0};
-        char Buf[512];
-        if (poll(&In, 1, 10) > 0) {
-            const ssize_t N = read(Pipe[0], Buf, sizeof Buf);
-            if (N > 0)
-                Got.append(Buf, static_cast<size_t>(N));
-        }
-        return Got.find("Rotating...") != std::string::npos;
-    })) << Got;
+    EXPECT_TRUE(ReadUntil(Pipe[0], Got,
+                          [](const std::string& G) { return G.find("Rotating...") != std::string::npos; })) << Got;
     ASSERT_EQ(kill(Pid, SIGINT), 0);
     const Result R = Finish(Pid);
     close(Pipe[0]);
@@ -315,16 +299,8 @@ TEST_F(OnTheLine, AddressPicksOneOfTheControllersOnTheLineAndScanFindsThemAll)
     const pid_t Pid = Start({"scan"}, Pipe[1]);
     close(Pipe[1]);
     std::string Got;
-    EXPECT_TRUE(WaitFor([&] {
-        pollfd In{Pipe[0], POLLIN, 0};
-        char Buf[512];
-        if (poll(&In, 1, 10) > 0) {
-            const ssize_t N = read(Pipe[0], Buf, sizeof Buf);
-            if (N > 0)
-                Got.append(Buf, static_cast<size_t>(N));
-        }
-        return Got.find("3  ") != std::string::npos;
-    })) << Got;
+    EXPECT_TRUE(ReadUntil(Pipe[0], Got,
+                          [](const std::string& G) { return G.find("3  ") != std::string::npos; })) << Got;
     ASSERT_EQ(kill(Pid, SIGINT), 0);
     R = Finish(Pid);
     close(Pipe[0]);
